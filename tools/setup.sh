@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs everything the builds, tests and demo need on a fresh Debian 12 machine.
+set -euo pipefail
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO="sudo"
+export DEBIAN_FRONTEND=noninteractive
+
+packages=(
+  build-essential cmake ninja-build clang clang-format libclang-rt-14-dev
+  googletest libgtest-dev libbenchmark-dev
+  libx11-dev libxtst-dev xvfb x11-utils openbox
+  mingw-w64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
+  wine wine64 wine32:i386
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $SUDO dpkg --add-architecture i386
+  fi
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
