@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Sets up the machine, builds every configuration and runs all tests:
+#   native (X11 end-to-end on Xvfb), native with ASan+UBSan, and the Windows builds
+#   (32-bit release target and 64-bit) whose tests run under Wine.
+# Usage: tools/test.sh [native|asan|win32|win64 ...]   (default: all)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+bash tools/setup.sh
+
+jobs=$(nproc 2>/dev/null || echo 2)
+configs=("$@")
+[ ${#configs[@]} -gt 0 ] || configs=(native asan win32 win64)
+
+failed=()
+run_config() {
+  local name=$1
+  shift
+  local dir="$root/build/$name"
+  echo "=== $name: configure and build"
+  cmake -S "$root" -B "$dir" -G Ninja "$@" >"$dir.configure.log" 2>&1 || {
+    cat "$dir.configure.log"
+    return 1
+  }
+  cmake --build "$dir" -j"$jobs" || return 1
+  echo "=== $name: tests"
+  ctest --test-dir "$dir" --output-on-failure -j"$jobs" --timeout 600
+}
+
+mkdir -p build
+for c in "${configs[@]}"; do
+  case "$c" in
+  native) args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo) ;;
+  asan) args=(-DCMAKE_BUILD_TYPE=Debug -DTAPSTER_SANITIZE=ON) ;;
+  win32) args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-i686.cmake") ;;
+  win64) args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-x86_64.cmake") ;;
+  *)
+    echo "unknown configuration: $c" >&2
+    exit 2
+    ;;
+  esac
+  run_config "$c" "${args[@]}" || failed+=("$c")
+done
+
+if [ ${#failed[@]} -gt 0 ]; then
+  echo "FAILED configurations: ${failed[*]}"
+  exit 1
+fi
+echo "All configurations passed: ${configs[*]}"
