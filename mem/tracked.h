@@ -1,0 +1,69 @@
+// Tracked allocations: every block the library hands out carries a 32-byte descriptor in
+// front of it, so that a pointer handed back can be verified before it is trusted and
+// memory can be accounted for by kind.
+#pragma once
+#include "runtime/types.h"
+
+// Memory kinds (memdsc::alloc_id).
+inline constexpr U1 PERSISTENT = 0;
+inline constexpr U1 TRANSITORY = 1;
+inline constexpr U1 LPM = 2;
+inline constexpr U1 MRF = 3;
+inline constexpr U1 ZL = 4;
+
+// Signature bytes C0 D1 E2 F3 in address order while live, reversed once freed.
+inline constexpr U4 kMemDscLive = 0xF3E2D1C0u;
+inline constexpr U4 kMemDscFreed = 0xC0D1E2F3u;
+inline constexpr U4 kMemDscSize = 32;
+
+struct memdsc {
+  U4 sz;       // stored size of the user area (rounded, at least the request)
+  U1 alloc_id; // memory kind
+  U1 reserved[15];
+  U4 lpmx;       // offset inside the LPM block, all ones for a heap block
+  U4 alloc_time; // 0, or the millisecond clock at allocation on a developer machine
+  U1 signature[4];
+};
+static_assert(sizeof(memdsc) == kMemDscSize, "the descriptor is an in-memory format");
+
+extern U1 pgm_alloc_id;      // kind of the next AllocU1 block; wrappers save, set and restore it
+extern U8 pgm_alloc_mem_cnt; // live tracked blocks (heap and LPM)
+extern U8 pgm_alloc_mem;     // their stored bytes
+extern bool alloc_busy;
+
+// sz bytes of the current kind, first byte 0. Null without a message for sz 0 or a pending
+// error; null with a message when the memory cannot be had.
+void* AllocU1(U4 sz);
+void* AllocPt(U4 cnt); // room for cnt pointers
+void* AllocU2(U4 cnt);
+void* AllocU4(U4 cnt);
+void* AllocU8(U4 cnt);
+void* AllocTransitoryU1(U4 sz);
+void* AllocTransitoryPt(U4 cnt);
+void* AllocMRF(U4 sz);
+void* AllocZL(U4 sz);
+
+// Resizes pt (null allocates). Returns the block to use from now on; on failure pt itself,
+// still valid. Without shrink a smaller newsz leaves the block as it is.
+void* ReallocU1(void* pt, U4 newsz, bool shrink);
+void* ReallocPt(void* pt, U4 cnt);
+
+// Frees the block held by *ppt and clears the variable. Works while an error is pending.
+// A pointer that is not a live tracked block is reported and the variable left as it was.
+void FreeSP(void** ppt);
+template <class T> inline void FreeSP(T** ppt) {
+  if (!ppt) return;
+  void* pt = const_cast<void*>(static_cast<const void*>(*ppt));
+  FreeSP(&pt);
+  *ppt = static_cast<T*>(pt);
+}
+
+// The descriptor of a live tracked block, or null. With check a null answer for a non-null
+// pt comes with a message.
+memdsc* PtMDP(const void* pt, bool check);
+U4 PtSize(const void* pt, bool check);
+const char* AllocIdName(U1 kind);
+
+// Interim test seam: the n-th next heap request (1 = the next one) fails as if the heap
+// were exhausted; 0 switches it off.
+void MemFailAfter(U4 n);
