@@ -1,0 +1,8 @@
+// The program's entry: start-up, the argument loop and the end of the run.
+#pragma once
+
+// Runs the program on its command line and returns the exit status.
+int TapsterMain(int argc, char** argv);
+
+// The usage text printed when there are no arguments.
+extern const char* const tapster_usage;
