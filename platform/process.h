@@ -32,9 +32,10 @@ void PlatformCloseProcess(void* h);
 // when it could not be started.
 int PlatformRunShellWait(const char* cmd);
 
-// Starts a command line through the command interpreter without waiting.
-// Returns the pid, 0 on failure (code set).
-U4 PlatformStartShell(const char* cmd, void** process_handle, void** thread_handle, U4* code);
+// Starts a command line without waiting: through the command interpreter, or with
+// direct the program itself (double quotes group words). Returns the pid, 0 on failure.
+U4 PlatformStartCommand(const char* cmd, bool direct, void** process_handle, void** thread_handle,
+                        U4* code);
 // Exit code of a started child: true and *running when it still runs; false on failure.
 bool PlatformChildExitCode(void* process_handle, U4 pid, bool* running, I4* exit_code);
 void PlatformCloseChild(void* process_handle, void* thread_handle);

@@ -2,10 +2,11 @@
 #pragma once
 #include "runtime/types.h"
 
-// fd 0, 1, 2: whether the runtime has the stream, whether it is a terminal, its handle.
-bool PlatformStreamExists(int fd);
+// which 0, 1, 2 (input, output, error): the runtime's file number of the stream, -1 when
+// the program has none; whether a file number is a terminal; the stream's handle.
+int PlatformStreamFileNo(int which);
 bool PlatformStreamIsTerminal(int fd);
-void* PlatformStdHandle(int fd);
+void* PlatformStdHandle(int which);
 void PlatformSetBinary(int fd);
 
 // Full path of the own image; false when it cannot be found.
