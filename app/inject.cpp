@@ -1,0 +1,98 @@
+#include "app/inject.h"
+
+#include "app/winlookup.h"
+#include "errlog/errstack.h"
+#include "errlog/pgmlog.h"
+#include "runtime/settings.h"
+
+#include <cstdio>
+
+namespace {
+constexpr int kMapVkToVsc = 0;
+// Button code bits: the virtual-key codes of the left, right and middle buttons.
+constexpr U1 kVkMouseLeftBit = 1;
+constexpr U1 kVkMouseRightBit = 2;
+constexpr U1 kVkMouseMiddleBit = 4;
+} // namespace
+
+I4 NormalisedCoordinate(I4 p, I4 size) {
+  if (size <= 1) return 0;
+  // Absolute input cannot leave the screen; a point beyond an edge goes to that edge.
+  if (p < 0) p = 0;
+  if (p > size - 1) p = size - 1;
+  return static_cast<I4>(I8{p} * 65535 / (size - 1));
+}
+
+void Tapster(U1 vk, U1 ud, HWND_T window) {
+  if (ErrSet) return;
+  if (debug_level) {
+    char code[8], updown[8], handle[24];
+    std::snprintf(code, sizeof code, "%02llx", static_cast<unsigned long long>(vk));
+    std::snprintf(updown, sizeof updown, "%02llx", static_cast<unsigned long long>(ud));
+    std::snprintf(handle, sizeof handle, "%llX", static_cast<unsigned long long>(window));
+    LogStMult("Tapster", ":vk=", code, " ud=", updown, " hwnd=", handle, nullptr);
+  }
+  if (window) ActivateWindow(window, true);
+  if (ErrSet || !(ud & (kUdPress | kUdRelease))) return;
+
+  Desktop& d = TheDesktop();
+  U1 scan = static_cast<U1>(d.MapVirtualKeyA(vk, kMapVkToVsc) & 0xFF);
+  if (ud & kUdPress) d.keybd_event(vk, scan, 0, 0);
+  if (ud & kUdRelease) d.keybd_event(vk, scan, kKeyEventfKeyUp, 0);
+}
+
+void SimMouse(U1 button, U1 ud, HWND_T window, I2 y, I2 x, bool relative) {
+  if (ErrSet) return;
+  if (debug_level) {
+    char code[8], updown[8], handle[24], gy[8], gx[8];
+    std::snprintf(code, sizeof code, "%02llx", static_cast<unsigned long long>(button));
+    std::snprintf(updown, sizeof updown, "%02llx", static_cast<unsigned long long>(ud));
+    std::snprintf(handle, sizeof handle, "%llX", static_cast<unsigned long long>(window));
+    std::snprintf(gy, sizeof gy, "%d", y);
+    std::snprintf(gx, sizeof gx, "%d", x);
+    LogStMult("SimMouse", ":vk=", code, " ud=", updown, " hwnd=", handle, " gy=", gy, " gx=", gx,
+              " abs=", relative ? "True" : "False", nullptr);
+  }
+  LoadSystemMetrics();
+
+  Desktop& d = TheDesktop();
+  I4 px = x, py = y;
+  if (relative) {
+    WinPoint pointer;
+    if (!d.GetCursorPos(&pointer)) {
+      SeMLastErr("GetCursorPos");
+      return;
+    }
+    px += pointer.x;
+    py += pointer.y;
+  } else if (window) {
+    if (!activation_guard) {
+      ActivateWindow(window, true);
+      if (ErrSet) return;
+    }
+    WinRect rect;
+    if (!d.GetWindowRect(window, &rect)) {
+      SeMErrno("GetWindowRect");
+      return;
+    }
+    px += rect.left;
+    py += rect.top;
+  }
+
+  MouseInputRecord input;
+  input.dx = NormalisedCoordinate(px, sm_cxscreen);
+  input.dy = NormalisedCoordinate(py, sm_cyscreen);
+  U4 flags = kMouseEventfMove | kMouseEventfAbsolute;
+  if (ud & kUdPress) {
+    if (button & kVkMouseLeftBit) flags |= kMouseEventfLeftDown;
+    if (button & kVkMouseRightBit) flags |= kMouseEventfRightDown;
+    if (button & kVkMouseMiddleBit) flags |= kMouseEventfMiddleDown;
+  }
+  if (ud & kUdRelease) {
+    if (button & kVkMouseLeftBit) flags |= kMouseEventfLeftUp;
+    if (button & kVkMouseRightBit) flags |= kMouseEventfRightUp;
+    if (button & kVkMouseMiddleBit) flags |= kMouseEventfMiddleUp;
+  }
+  input.dwFlags = flags;
+  if (d.SendInput(1, &input, sizeof input) == 0) SeMLastErr("SendInput");
+}

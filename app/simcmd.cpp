@@ -1,0 +1,164 @@
+#include "app/simcmd.h"
+
+#include "app/inject.h"
+#include "app/keytable.h"
+#include "app/winlookup.h"
+#include "errlog/errstack.h"
+#include "errlog/pgmlog.h"
+#include "mem/tracked.h"
+#include "runtime/settings.h"
+#include "text/match.h"
+#include "text/numbers.h"
+#include "text/numfmt.h"
+#include "text/strbuild.h"
+#include "time/clock.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+constexpr U1 kVkEnter = 0x0D;
+constexpr U1 kVkSpace = 0x20;
+constexpr U1 kVkTab = 0x09;
+
+// The five fields of a command, cut out of a private copy; null for a field that the
+// command does not reach.
+struct Fields {
+  char* win = nullptr;
+  char* key = nullptr;
+  char* ud = nullptr;
+  char* y = nullptr;
+  char* x = nullptr;
+  int separators = 0;
+};
+
+Fields Split(char* copy) {
+  Fields f;
+  f.win = copy;
+  char** next[4] = {&f.key, &f.ud, &f.y, &f.x};
+  for (char* p = copy; *p; ++p) {
+    if (*p != '/') continue;
+    *p = 0;
+    if (f.separators == 4) break; // a fifth "/" cuts the rest off
+    *next[f.separators++] = p + 1;
+    // "win//" names the key "/" itself.
+    if (f.separators == 1 && std::strcmp(p + 1, "/") == 0) break;
+  }
+  return f;
+}
+
+bool Empty(const char* field) {
+  return !field || !*field;
+}
+
+// Types the text of a key field that begins with "'"; letter case goes through CapsLock.
+void TypeText(char* field, HWND_T target) {
+  RemoveTrailingSpacesTabs(field, kAllU4);
+  Desktop& d = TheDesktop();
+  const char* p = field + 1;
+  while (*p && *p != '\'' && !ErrSet) {
+    if (StPrefix(p, "<Enter>", 7, false)) {
+      Tapster(kVkEnter, kUdPress | kUdRelease, target);
+      p += 7;
+      continue;
+    }
+    unsigned char c = static_cast<unsigned char>(*p++);
+    if (c == ' ') {
+      Tapster(kVkSpace, kUdPress | kUdRelease, target);
+      continue;
+    }
+    if (c == '\t') {
+      Tapster(kVkTab, kUdPress | kUdRelease, target);
+      continue;
+    }
+    char nameBuf[8];
+    int i = KeyNameIndex(CharName(c, nameBuf));
+    if (i < 0) {
+      SeMErrMult("Bad key name \"", field, "\"", nullptr);
+      return;
+    }
+    bool capsOn = d.GetKeyState(kVkCapital) != 0;
+    if ((c >= 'A' && c <= 'Z' && !capsOn) || (c >= 'a' && c <= 'z' && capsOn))
+      Tapster(kVkCapital, kUdPress | kUdRelease, target);
+    if (std::strchr("_+:*?", c)) Tapster(kVkShift, kUdPress, target);
+    Tapster(key_names[i].code, kUdPress | kUdRelease, target);
+    if (d.GetKeyState(kVkShift) != 0) Tapster(kVkShift, kUdRelease, target);
+  }
+}
+
+void LogCommand(const Fields& f, U1 ud, I2 y, I2 x) {
+  char key[256], yText[256], udText[8], gy[8], gx[8];
+  PrintableText_MyBf(f.key, kAllU4, sizeof key - 1, key, sizeof key);
+  PrintableText_MyBf(f.y, kAllU4, sizeof yText - 1, yText, sizeof yText);
+  std::snprintf(udText, sizeof udText, "%02llx", static_cast<unsigned long long>(ud));
+  std::snprintf(gy, sizeof gy, "%u", static_cast<unsigned>(static_cast<U2>(y)));
+  std::snprintf(gx, sizeof gx, "%u", static_cast<unsigned>(static_cast<U2>(x)));
+  LogStMult("SimCmd", ":wnd=", f.win, " keyt=", key, " myt=", yText, " ud=", udText, " gy=", gy,
+            " gx=", gx, nullptr);
+}
+
+HWND_T WaitForWindow(const char* win, U2 timeoutMsecs) {
+  U4 start = ClockMsecs();
+  for (;;) {
+    if (ErrSet) return 0;
+    HWND_T window = WindowTitleHWND(win, nullptr, false, 1, false);
+    if (!window) window = WindowTitleHWND(win, nullptr, true, 1, false);
+    if (window) return window;
+    if (timeoutMsecs == 0 || ElapsedMsecs(start) > timeoutMsecs) {
+      SeMErrMult("Window \"", win, "\" not found", nullptr);
+      return 0;
+    }
+    SleepMsecs(10);
+  }
+}
+
+void Run(Fields& f, U2 timeoutMsecs) {
+  U1 ud = UpDownCode(f.ud);
+  I2 y = Empty(f.y) ? 0 : St10I2(f.y, 1, 1, nullptr, true);
+  I2 x = Empty(f.x) ? 0 : St10I2(f.x, 1, 1, nullptr, true);
+  if (debug_level) LogCommand(f, ud, y, x);
+  if (ErrSet) return;
+
+  HWND_T target = 0;
+  if (!Empty(f.win)) {
+    target = WaitForWindow(f.win, timeoutMsecs);
+    if (ErrSet) return;
+  }
+
+  if (!Empty(f.key) && f.key[0] != '\'') {
+    int i = KeyNameIndex(f.key);
+    if (i < 0) {
+      SeMErrMult("Bad key name \"", f.key, "\"", nullptr);
+      return;
+    }
+    U1 code = key_names[i].code;
+    if (IsMouseButtonCode(code))
+      SimMouse(code, ud, target, y, x, false);
+    else
+      Tapster(code, ud, target);
+  } else if (!Empty(f.key)) {
+    TypeText(f.key, target);
+  } else if (f.separators >= 3) {
+    SimMouse(0, ud, target, y, x, false);
+  } else {
+    Tapster(0, 0, target);
+  }
+}
+} // namespace
+
+U1 UpDownCode(const char* ud) {
+  if (Empty(ud)) return kUdPress | kUdRelease;
+  if (StMatch(ud, "D", 0, false)) return kUdPress;
+  if (StMatch(ud, "U", 0, false)) return kUdRelease;
+  if (StMatch(ud, "DU", 0, false)) return kUdPress | kUdRelease;
+  return 0;
+}
+
+void SimCmd(const char* cmd, U2 timeoutMsecs) {
+  if (ErrSet) return;
+  char* copy = SPCopyMult(true, cmd ? cmd : "", nullptr);
+  if (!copy) return;
+  Fields f = Split(copy);
+  Run(f, timeoutMsecs);
+  FreeSP(&copy);
+}
