@@ -25,7 +25,13 @@ run_config() {
   }
   cmake --build "$dir" -j"$jobs" || return 1
   echo "=== $name: tests"
-  ctest --test-dir "$dir" --output-on-failure -j"$jobs" --timeout 600
+  local status=0
+  ctest --test-dir "$dir" --output-on-failure -j"$jobs" --timeout 600 || status=$?
+  # Windows builds leave one Xvfb and a wineserver per build folder running.
+  if [ -f "$dir/wine-env/xvfb.pid" ]; then
+    bash "$root/tools/wine-env.sh" stop "$dir" || true
+  fi
+  return $status
 }
 
 mkdir -p build
