@@ -14,6 +14,15 @@ wine_env_export() {
   # No Mono or Gecko download dialogs in a fresh prefix.
   export WINEDLLOVERRIDES="mscoree=d;mshtml=d"
   WINE_ENV_STATE="$dir/wine-env"
+  # Debian's "wine" prefers the 32-bit loader even where the kernel cannot run 32-bit code.
+  if [ -z "${WINE_ENV_LOADER:-}" ]; then
+    if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+      WINE_ENV_LOADER=/usr/lib/wine/wine
+    else
+      WINE_ENV_LOADER=/usr/lib/wine/wine64
+    fi
+  fi
+  export WINELOADER=$WINE_ENV_LOADER
 }
 
 wine_env_xvfb_alive() {
@@ -25,10 +34,10 @@ wine_env_xvfb_alive() {
 wine_env_start_xvfb() {
   rm -f "$WINE_ENV_STATE/display" "$WINE_ENV_STATE/xvfb.pid"
   # Apps of the old display would keep a desktop that no longer exists.
-  wineserver -k >/dev/null 2>&1 || true
+  wineserver -k >/dev/null 2>&1 9>&- || true
   # -displayfd picks a free display and reports it once the server accepts clients.
   setsid Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -maxclients 512 \
-    3>"$WINE_ENV_STATE/display.tmp" </dev/null >"$WINE_ENV_STATE/xvfb.log" 2>&1 &
+    3>"$WINE_ENV_STATE/display.tmp" 9>&- </dev/null >"$WINE_ENV_STATE/xvfb.log" 2>&1 &
   echo $! >"$WINE_ENV_STATE/xvfb.pid"
   local i
   for ((i = 0; i < 300; i++)); do
@@ -55,8 +64,8 @@ wine_env_setup() {
     fi
     export DISPLAY=":$(tr -d '[:space:]' <"$WINE_ENV_STATE/display")"
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
-      wineboot -i </dev/null >"$WINE_ENV_STATE/wineboot.log" 2>&1 &&
-        wineserver -w </dev/null >/dev/null 2>&1
+      "$WINE_ENV_LOADER" wineboot -i </dev/null >"$WINE_ENV_STATE/wineboot.log" 2>&1 9>&- &&
+        wineserver -w </dev/null >/dev/null 2>&1 9>&-
       if [ ! -f "$WINEPREFIX/system.reg" ]; then
         echo "wine-env: wineboot failed (see $WINE_ENV_STATE/wineboot.log)" >&2
         exit 1
