@@ -317,6 +317,7 @@ const char* ProgramName() {
 void ProgramInit(const char* const* argv) {
   if (ErrSet || pgm_pid != 0 || !argv || !argv[0]) return;
   // 1. Options that memory set-up and the fault handlers need before anything else.
+  bool daemon_by_option = false;  // an explicit choice either way beats the stream test
   for (U4 i = 1; argv[i]; ++i) {
     const char* arg = argv[i];
     const char* value = ValueOf(arg);
@@ -332,10 +333,11 @@ void ProgramInit(const char* const* argv) {
     FlagOption(arg, "-fault_handler_ena", &fault_handler_ena);
     FlagOption(arg, "-add_vectored_exception_handler", &add_vectored_exception_handler);
     FlagOption(arg, "-daemon_pgm", &daemon_pgm);
+    if (PrefixNoCase(arg, "-daemon_pgm") && (arg[11] == 0 || (arg[11] == '=' && arg[12])))
+      daemon_by_option = true;
     FlagOption(arg, "-reuse_mem_ena", &reuse_mem_ena);
     FlagOption(arg, "-malloc_dbg", &malloc_dbg);
   }
-  bool daemon_by_option = daemon_pgm;
   // 2, 3. Memory tracking.
   if (pgm_reuse_rings_hook) pgm_reuse_rings_hook();
   if (pgm_mem_init_hook) pgm_mem_init_hook();

@@ -1,0 +1,157 @@
+// The probe program runs start-up on its own command line and prints what it decided.
+#include "tests/runtime/procrun.h"
+
+#include <gtest/gtest.h>
+
+using procrun::Run;
+
+namespace {
+
+const std::string kProbe = ARGPROBE_EXE;
+
+class Options : public ::testing::Test {
+protected:
+  void SetUp() override {
+    dir_ = procrun::FreshDir(::testing::UnitTest::GetInstance()->current_test_info()->name());
+  }
+  void TearDown() override {
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+  }
+  procrun::Result Probe(const std::vector<std::string>& args, const std::string& env = "") {
+    return Run(kProbe, args, dir_, env);
+  }
+  std::filesystem::path dir_;
+};
+
+TEST_F(Options, AbbreviationsCaseAndBareFlags) {
+  auto r = Probe({"-co=5", "-name=abc"});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("count=5 name=abc "), std::string::npos) << r.out;
+
+  // Two characters, the dash included, are enough; letter case does not matter.
+  r = Probe({"-c=7", "-N"});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("count=7 name= "), std::string::npos) << r.out;
+
+  r = Probe({"-COUNT"}); // a bare flag reads as 1
+  EXPECT_NE(r.out.find("count=1 name=none "), std::string::npos) << r.out;
+}
+
+TEST_F(Options, BadArgumentsEndTheRunWithStatusOne) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string error;
+  } cases[] = {
+      {{"-bogus"}, "ERROR: Unrecognized argument \"-bogus\""},
+      {{"-"}, "ERROR: Unrecognized argument \"-\""},
+      {{"-count=1", "-cou=2"}, "ERROR: Redundant argument \"-cou=2\""},
+      {{"-count=x"}, "ERROR: Invalid argument value in \"-count=x\": "},
+      {{"-fail=maybe"}, "ERROR: Invalid argument value in \"-fail=maybe\"\n"},
+      // Empty values are neither applied nor claimed.
+      {{"-LOG="}, "ERROR: Unrecognized argument \"-LOG=\""},
+      {{"-HOME="}, "ERROR: Unrecognized argument \"-HOME=\""},
+      {{"-HOME=no_such_dir_here"}, "ERROR: Failure changing to directory no_such_dir_here"},
+  };
+  for (const auto& c : cases) {
+    auto r = Probe(c.args);
+    EXPECT_EQ(r.status, 1) << c.args[0] << ": " << r.out << r.err;
+    EXPECT_NE(r.out.find(c.error), std::string::npos) << c.args[0] << ": " << r.out;
+  }
+}
+
+TEST_F(Options, LibraryOptionsMixedWithCommands) {
+  auto r = Probe({"first", "-DEBUG=3", "second", "-BELL=off", "-ZorvsPC=no", "-PauseOnError",
+                  "-appendlog", "-mem_dbg=7", "-lpm_block_sz=4096", "-fault_handler_ena=false",
+                  "-log_mem_callers", "-add_vectored_exception_handler_ena"});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("first=first debug=3 bell=0 daemon=0 zorvs=0 pause=1 append=1 mem_dbg=7 "
+                       "lpm=4096 fault=0 pgm=argprobe"),
+            std::string::npos)
+      << r.out;
+
+  struct Case {
+    std::string arg, expect;
+  } cases[] = {{"-DEBUG=yes", "debug=1 "}, {"-DEBUG=no", "debug=0 "}, {"-DEBUG", "debug=1 "},
+               {"-BELL=maybe", "bell=0 "}, {"-BELL=true", "bell=1 "}, {"-mem_dbg", "mem_dbg=1 "}};
+  for (const auto& c : cases) {
+    r = Probe({c.arg});
+    EXPECT_NE(r.out.find(c.expect), std::string::npos) << c.arg << ": " << r.out;
+  }
+  // The developer-machine flag comes from the environment unless an option says otherwise.
+  r = Probe({}, "ZORVS_PC=yes");
+  EXPECT_NE(r.out.find("zorvs=1 "), std::string::npos) << r.out;
+  r = Probe({"-ZorvsPC=0"}, "ZORVS_PC=yes");
+  EXPECT_NE(r.out.find("zorvs=0 "), std::string::npos) << r.out;
+}
+
+TEST_F(Options, MoreThan255Arguments) {
+  std::vector<std::string> args;
+  for (int i = 1; i <= 300; ++i)
+    args.push_back("a" + std::to_string(i));
+  args[0] = "-DEBUG=2";
+  args[279] = "-count=3"; // found by the lookup beyond the table
+  auto r = Probe(args);
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("count=3 name=none first=a2 debug=2 "), std::string::npos) << r.out;
+
+  // Library options beyond position 255 are not examined, so they are not accepted either.
+  args[289] = "-BELL=no";
+  r = Probe(args);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("ERROR: Unrecognized argument \"-BELL=no\""), std::string::npos) << r.out;
+}
+
+TEST_F(Options, LogFileAndHomeDirectory) {
+  auto r = Probe({"-LOG=my.log", "-fail"});
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  EXPECT_NE(procrun::ReadFile(dir_ / "my.log").find("failure on request"), std::string::npos);
+  EXPECT_TRUE(std::filesystem::exists(dir_ / "my.err"));
+
+  std::filesystem::create_directories(dir_ / "sub");
+  r = Probe({"-fail", "-HOME=sub"});
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  EXPECT_NE(procrun::ReadFile(dir_ / "sub" / "argprobe.log").find("failure on request"),
+            std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "argprobe.log"));
+  EXPECT_NE(r.out.find("sub\n"), std::string::npos) << r.out; // the new home
+
+  // Without an error nothing is logged, and an empty log is removed at the end.
+  r = Probe({});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("log=" + procrun::NativePath((dir_ / "argprobe.log").string())),
+            std::string::npos)
+      << r.out;
+}
+
+#ifndef _WIN32
+TEST_F(Options, NoStandardStreamMakesADaemon) {
+  auto res = (dir_ / "res.txt").string();
+  auto r = Run(kProbe, {"-out=" + res}, dir_, "", "<&- >&- 2>&-");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(procrun::ReadFile(res).find("daemon=1 "), std::string::npos) << procrun::ReadFile(res);
+  r = Run(kProbe, {"-out=" + res, "-daemon_pgm=no"}, dir_, "", "<&- >&- 2>&-");
+  EXPECT_NE(procrun::ReadFile(res).find("daemon=0 "), std::string::npos) << procrun::ReadFile(res);
+  r = Probe({"-daemon_pgm"});
+  EXPECT_NE(r.out.find("daemon=1 "), std::string::npos) << r.out;
+}
+#endif
+
+TEST_F(Options, ExitStatusAndPauseOnErrorWithoutConsole) {
+  EXPECT_EQ(Probe({}).status, 0);
+  auto r = Probe({"-fail"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("failure on request"), std::string::npos) << r.err;
+  EXPECT_EQ(r.out.find("Press any key"), std::string::npos);
+
+  // No console to read a key from: the prompt is shown and the program still ends.
+  r = Probe({"-PauseOnError", "-fail"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("\nPress any key to continue:\n"), std::string::npos) << r.out;
+  // Without an error, or as a daemon, it never prompts.
+  EXPECT_EQ(Probe({"-PauseOnError"}).out.find("Press any key"), std::string::npos);
+  EXPECT_EQ(Probe({"-PauseOnError", "-fail", "-daemon_pgm"}).out.find("Press any key"),
+            std::string::npos);
+}
+
+} // namespace
