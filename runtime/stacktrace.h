@@ -8,6 +8,9 @@ extern U2 CallersSkip; // innermost frames left out of StackCallers_STC (errlog/
 // without a name, ending with "main" when the walk reaches it. Static buffer of 512 bytes.
 // With the debug level set every entry keeps its "/<offset>" part.
 char* StackCallers_STC();
+// The same chain beginning at the frame that return_address returns into (0: at the
+// caller), leaving out skip entries from there.
+char* StackCallersFrom_STC(U8 return_address, U2 skip);
 
 // The symbol text of a code address: its function name, with with_offset "/" and the
 // distance from the symbol's start in upper-case hex; "?" when unknown.

@@ -1,0 +1,624 @@
+#include "errlog/pgmlog.h"
+
+#include "errlog/errstack.h"
+#include "runtime/stacktrace.h"
+#include "time/clock.h"
+#include "time/utm.h"
+
+#include <cerrno>
+#include <cinttypes>
+#include <cstdarg>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <system_error>
+
+std::FILE* pgm_log_st = nullptr;
+U4 pgm_log_bytes = 0;
+bool log_echo = true;
+bool log_err_line = false;
+bool log_flush = false;
+U1 fault_mode = 0;
+const char* log_time_pattern = "12/31/2022 23:00:00";
+bool log_elapsed = true;
+U2 log_pause_secs = 2;
+I2 log_indent = 1;
+char log_line[kLogLineSize];
+U4 log_last_msecs = 0;
+char pgm_err_fn[kPgmTextSz];
+bool err_file_ena = true;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr U4 kLineLimit = kLogLineSize - 3; // characters in front of "\r\n"
+constexpr U4 kMaxIndent = 255;
+
+bool busy = false;
+char blankRow[kMaxIndent + 1];
+char prefaces[kLogPrefaceLevels][kLogPrefaceSize];
+U2 prefaceLevel = 0;
+
+std::mutex& LogLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+// The three last stored characters of a cut text become "...".
+void MarkCut(char* bf, U4 len) {
+  for (U4 i = len >= 3 ? len - 3 : 0; i < len; ++i)
+    bf[i] = '.';
+}
+
+// Bounded append: false when src did not wholly fit within limit characters.
+bool Append(char* bf, U4& len, U4 limit, const char* src, U4 n = kAllU4) {
+  if (n == kAllU4) n = static_cast<U4>(std::strlen(src));
+  U4 room = len < limit ? limit - len : 0;
+  U4 take = n < room ? n : room;
+  std::memcpy(bf + len, src, take);
+  len += take;
+  bf[len] = '\0';
+  return take == n;
+}
+
+void CopyBounded(char* dst, U4 size, const char* src) {
+  U4 len = 0;
+  dst[0] = '\0';
+  if (!Append(dst, len, size - 1, src ? src : "")) MarkCut(dst, len);
+}
+
+// The file part of the write and the console echo. False when the file took fewer bytes;
+// the echo happens in any case, and a line the console would not have seen goes to
+// standard error, so that a full disk cannot swallow what was being reported.
+bool RawWrite(const char* bf, U4 len) {
+  bool written = true;
+  if (pgm_log_st) {
+    size_t n = std::fwrite(bf, 1, len, pgm_log_st);
+    pgm_log_bytes += static_cast<U4>(n);
+    written = n == len;
+    if (written && log_flush) written = std::fflush(pgm_log_st) == 0;
+  }
+  bool echo = log_echo && !daemon_pgm;
+  if (echo && log_err_line) {
+    std::fflush(stdout);
+    std::fwrite(bf, 1, len, stderr);
+    std::fflush(stderr);
+  } else if (echo) {
+    std::fwrite(bf, 1, len, stdout);
+  } else if (!written && !daemon_pgm) {
+    std::fwrite(bf, 1, len, stderr);
+  }
+  return written;
+}
+
+void WriteError() {
+  SeMErrMult("Write error on \"", pgm_log_fn, "\"", nullptr);
+}
+
+void Trace(const char* format, ...) {
+  if (!pgm_log_dbg) return;
+  va_list ap;
+  va_start(ap, format);
+  std::vfprintf(stdout, format, ap);
+  va_end(ap);
+}
+
+bool FileExists(const char* fn) {
+  std::error_code ec;
+  return fs::is_regular_file(fs::path(fn), ec);
+}
+
+U8 FileSizeOf(const char* fn) {
+  std::error_code ec;
+  auto sz = fs::file_size(fs::path(fn), ec);
+  return ec ? 0 : static_cast<U8>(sz);
+}
+
+bool SameText(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
+    if (x != y) return false;
+  }
+  return true;
+}
+
+std::string FullPathOf(const char* fn) {
+  std::error_code ec;
+  fs::path p = fs::absolute(fs::path(fn), ec);
+  if (ec) return fn;
+  return p.lexically_normal().string();
+}
+
+// Moves src onto dst, replacing it; a copy and delete where a rename cannot.
+bool MoveOnto(const char* src, const char* dst) {
+  std::error_code ec;
+  fs::rename(fs::path(src), fs::path(dst), ec);
+  if (!ec) return true;
+  fs::remove(fs::path(dst), ec);
+  fs::rename(fs::path(src), fs::path(dst), ec);
+  if (!ec) return true;
+  fs::copy_file(fs::path(src), fs::path(dst), fs::copy_options::overwrite_existing, ec);
+  if (ec) {
+    SeMErrMult("MoveOnto:", ec.message().c_str(), " (", src, " -> ", dst, ")", nullptr);
+    return false;
+  }
+  fs::remove(fs::path(src), ec);
+  return true;
+}
+
+// The shape of the time pattern: a digit stands for any digit, everything else for itself.
+U4 MatchStamp(const char* line) {
+  const char* pattern = log_time_pattern ? log_time_pattern : "12/31/2022 23:00:00";
+  U4 i = 0;
+  for (; pattern[i]; ++i) {
+    char p = pattern[i], c = line[i];
+    bool digit = p >= '0' && p <= '9';
+    if (digit ? !(c >= '0' && c <= '9') : c != p) return 0;
+  }
+  return i;
+}
+
+// Seconds since 1970 of a time stamp in the default layout (month/day/year h:m:s).
+bool StampTime(const char* line, U4 len, I8* t) {
+  U4 v[6] = {};
+  U4 k = 0;
+  for (U4 i = 0; i < len && k < 6;) {
+    if (line[i] < '0' || line[i] > '9') {
+      ++i;
+      continue;
+    }
+    U4 n = 0;
+    while (i < len && line[i] >= '0' && line[i] <= '9')
+      n = n * 10 + static_cast<U4>(line[i++] - '0');
+    v[k++] = n;
+  }
+  if (k < 6 || v[0] < 1 || v[0] > 12 || v[1] < 1 || v[1] > 31 || v[3] > 23 || v[4] > 59 ||
+      v[5] > 59)
+    return false;
+  UTM utm{};
+  utm.mon = static_cast<U1>(v[0]);
+  utm.mday = static_cast<U1>(v[1]);
+  utm.year = static_cast<U2>(v[2]);
+  utm.hour = static_cast<U1>(v[3]);
+  utm.min = static_cast<U1>(v[4]);
+  utm.sec = static_cast<U1>(v[5]);
+  utm.timet = kTimeTUndefined;
+  utm.wday = UTMDayOfWeek(&utm);
+  *t = UTMToTIME_T(&utm);
+  return *t != kTimeTUndefined;
+}
+
+} // namespace
+
+U4 LogLineTextStart(const char* line) {
+  if (!line) return 0;
+  U4 i = MatchStamp(line);
+  if (i == 0) return 0;
+  if (line[i] == '(') {
+    const char* close = std::strchr(line + i, ')');
+    if (!close) return 0;
+    i = static_cast<U4>(close - line) + 1;
+  }
+  return line[i] == ' ' ? i + 1 : 0;
+}
+
+void LogBf(const char* buffer, U4 length) {
+  if (ErrSet || !buffer) return;
+  if (length == kAllU4) length = static_cast<U4>(std::strlen(buffer));
+  if (length == 0) return;
+  U1 savedDebug = debug_level;
+  debug_level = 0;
+  bool written = RawWrite(buffer, length);
+  debug_level = savedDebug;
+  if (!written) WriteError();
+}
+
+void LogStMultV(const char* text, va_list rest) {
+  if (!fault_mode) {
+    if (busy) {
+      std::printf("%s%s\n", "LogStMult", " BUSY");
+      std::fflush(stdout);
+      CrashMe("LogStMult");
+    }
+  }
+  busy = true;
+  std::unique_lock<std::mutex> lock(LogLock(), std::defer_lock);
+  if (!fault_mode) lock.lock();
+
+  U4 elapsed = log_last_msecs ? ElapsedMsecs(log_last_msecs) : 0;
+  bool failed = false;
+  if (!log_err_line && log_pause_secs && log_last_msecs && !ErrSet &&
+      elapsed / 1000 >= log_pause_secs)
+    failed |= !RawWrite("\r\n", 2);
+
+  // A pending error is recorded first and stays pending; the line is written at a clean
+  // level so that its own failure cannot replace the first message.
+  bool pushed = false;
+  if (ErrSet) {
+    pushed = PushErr();
+    const char* msg = ErrMsg[ErrLevel - 1];
+    failed |= !RawWrite("DBGERR:", 7);
+    failed |= !RawWrite(msg, static_cast<U4>(std::strlen(msg)));
+    failed |= !RawWrite("\r\n", 2);
+  }
+
+  U4 len = 0;
+  log_line[0] = '\0';
+  if (!fault_mode && log_time_pattern) {
+    char stamp[128];
+    TimeTS_MyBf(static_cast<I8>(ClockSecs()), log_time_pattern, stamp, sizeof stamp);
+    Append(log_line, len, kLineLimit, stamp);
+    if (log_elapsed) {
+      char ms[32];
+      std::snprintf(ms, sizeof ms, "(%5lld)", static_cast<long long>(elapsed));
+      Append(log_line, len, kLineLimit, ms);
+    }
+  }
+  if (!blankRow[0]) std::memset(blankRow, ' ', kMaxIndent);
+  I2 indent = log_indent < 0                             ? 0
+              : log_indent > static_cast<I2>(kMaxIndent) ? kMaxIndent
+                                                         : log_indent;
+  bool fits = Append(log_line, len, kLineLimit, blankRow, static_cast<U4>(indent));
+  fits = fits && Append(log_line, len, kLineLimit, prefaces[prefaceLevel]);
+  for (const char* t = text; t && fits; t = va_arg(rest, const char*))
+    fits = Append(log_line, len, kLineLimit, t);
+  if (!fits) MarkCut(log_line, len);
+  log_line[len++] = '\r';
+  log_line[len++] = '\n';
+  log_line[len] = '\0';
+  U1 savedDebug = debug_level;
+  debug_level = 0;
+  failed |= !RawWrite(log_line, len);
+  debug_level = savedDebug;
+  if (failed) WriteError();
+
+  log_last_msecs = ClockMsecs();
+  if (pushed) PopErr(true);
+  busy = false;
+}
+
+void LogStMult(const char* text, ...) {
+  va_list ap;
+  va_start(ap, text);
+  LogStMultV(text, ap);
+  va_end(ap);
+}
+
+namespace {
+template <typename T> void LogValue(const char* l1, const char* l2, const char* format, T v) {
+  char bf[64];
+  std::snprintf(bf, sizeof bf, format, v);
+  LogStMult(l1 ? l1 : "", l2 ? l2 : "", bf, nullptr);
+}
+} // namespace
+
+void LogStU1(const char* label, U1 value) {
+  LogValue(label, "", "%u", unsigned{value});
+}
+void LogStU2(const char* label, U2 value) {
+  LogValue(label, "", "%u", unsigned{value});
+}
+void LogStU4(const char* label, U4 value) {
+  LogValue(label, "", "%" PRIu32, value);
+}
+void LogStU8(const char* label, U8 value) {
+  LogValue(label, "", "%" PRIu64, value);
+}
+void LogStI1(const char* label, I1 value) {
+  LogValue(label, "", "%d", int{value});
+}
+void LogStI2(const char* label, I2 value) {
+  LogValue(label, "", "%d", int{value});
+}
+void LogStI4(const char* label, I4 value) {
+  LogValue(label, "", "%" PRId32, value);
+}
+void LogStI8(const char* label, I8 value) {
+  LogValue(label, "", "%" PRId64, value);
+}
+void LogStBool(const char* label, bool value) {
+  LogStMult(label ? label : "", value ? "True" : "False", nullptr);
+}
+void LogStDouble(const char* label, double value) {
+  LogValue(label, "", "%lf", value);
+}
+void LogStU8(const char* label1, const char* label2, U8 value) {
+  LogValue(label1, label2, "%" PRIu64, value);
+}
+void LogStI8(const char* label1, const char* label2, I8 value) {
+  LogValue(label1, label2, "%" PRId64, value);
+}
+void LogStBool(const char* label1, const char* label2, bool value) {
+  LogStMult(label1 ? label1 : "", label2 ? label2 : "", value ? "True" : "False", nullptr);
+}
+void LogStDouble(const char* label1, const char* label2, double value) {
+  LogValue(label1, label2, "%lf", value);
+}
+void LogStW(const char* label, const char16_t* value) {
+  std::string narrow;
+  for (const char16_t* p = value; p && *p; ++p)
+    narrow += *p < 0x100 ? static_cast<char>(*p) : '?';
+  LogStMult(label ? label : "", narrow.c_str(), nullptr);
+}
+
+bool OpenPgmLog(U1 append) {
+  if (ErrSet || pgm_log_st || !pgm_log_fn[0]) return pgm_log_st != nullptr;
+  pgm_log_bytes = 0;
+  bool app = append == 255 ? log_append : append != 0;
+  Trace("OpenPgmLog:0:pgm_log_fn=%s append=%d\n", pgm_log_fn, app ? 1 : 0);
+  if (app && FileExists(pgm_log_fn)) {
+    pgm_log_bytes = static_cast<U4>(FileSizeOf(pgm_log_fn));
+    Trace("OpenPgmLog:1:pgm_log_sz=%ud\n", pgm_log_bytes);
+  }
+  pgm_log_st = std::fopen(pgm_log_fn, app ? "ab" : "wb");
+  if (!pgm_log_st) {
+    SeMErrMult("Open error on \"", pgm_log_fn, "\"", nullptr);
+    return false;
+  }
+  return true;
+}
+
+void ClosePgmLog() {
+  if (pgm_log_st) {
+    std::fclose(pgm_log_st);
+    pgm_log_st = nullptr;
+  }
+  if (pgm_log_fn[0] && FileExists(pgm_log_fn) && FileSizeOf(pgm_log_fn) == 0) {
+    std::error_code ec;
+    fs::remove(fs::path(pgm_log_fn), ec);
+  }
+}
+
+bool CopyPgmLog(const char* destination) {
+  if (ErrSet) return false;
+  if (!destination || !pgm_log_fn[0]) {
+    SeMErrMult("CopyPgmLog:no file (", pgm_log_fn, " -> ", destination ? destination : "NULL", ")",
+               nullptr);
+    return false;
+  }
+  if (pgm_log_st && std::fflush(pgm_log_st) != 0) {
+    WriteError();
+    return false;
+  }
+  std::error_code ec;
+  fs::copy_file(fs::path(pgm_log_fn), fs::path(destination), fs::copy_options::overwrite_existing,
+                ec);
+  if (ec) {
+    SeMErrMult("CopyPgmLog:", ec.message().c_str(), " (", pgm_log_fn, " -> ", destination, ")",
+               nullptr);
+    return false;
+  }
+  return true;
+}
+
+void ErrFileName() {
+  char name[kPgmTextSz];
+  CopyBounded(name, sizeof name, pgm_log_fn);
+  char* dot = std::strrchr(name, '.');
+  char* sep = std::strrchr(name, '/');
+  char* bsep = std::strrchr(name, '\\');
+  if (bsep > sep) sep = bsep;
+  // Only a dot of the file name itself starts an extension.
+  if (dot && (!sep || dot > sep)) *dot = '\0';
+  U4 len = static_cast<U4>(std::strlen(name));
+  if (len > kPgmTextSz - 5) len = kPgmTextSz - 5;
+  name[len] = '\0';
+  std::snprintf(pgm_err_fn, sizeof pgm_err_fn, "%s.err", name);
+}
+
+bool MovePgmLog(const char* destination) {
+  if (ErrSet || !pgm_log_fn[0] || !destination) return false;
+  Trace("MovePgmLog:0:dstfn=%s\n", destination);
+  if (SameText(destination, pgm_log_fn)) return true;
+  std::string full = FullPathOf(destination);
+  Trace("MovePgmLog:1:dstfn1=%s\n", full.c_str());
+  if (full.size() >= kPgmTextSz) {
+    SeMErrMult("MovePgmLog:name too long (", pgm_log_fn, " -> ", full.c_str(), ")", nullptr);
+    return false;
+  }
+  if (SameText(full, FullPathOf(pgm_log_fn))) {
+    CopyBounded(pgm_log_fn, sizeof pgm_log_fn, full.c_str());
+    Trace("MovePgmLog:1:pgm_log_fn=%s\n", pgm_log_fn);
+    return true;
+  }
+  log_indent = static_cast<I2>(log_indent + 4);
+  bool moved = CopyPgmLog(full.c_str());
+  if (moved) {
+    bool wasOpen = pgm_log_st != nullptr;
+    ClosePgmLog();
+    std::error_code ec;
+    fs::remove(fs::path(pgm_log_fn), ec);
+    CopyBounded(pgm_log_fn, sizeof pgm_log_fn, full.c_str());
+    if (wasOpen) OpenPgmLog(1);
+    char oldErr[kPgmTextSz];
+    CopyBounded(oldErr, sizeof oldErr, pgm_err_fn);
+    ErrFileName();
+    if (oldErr[0] && FileExists(oldErr) && !SameText(oldErr, pgm_err_fn))
+      moved = MoveOnto(oldErr, pgm_err_fn);
+  }
+  log_indent = static_cast<I2>(log_indent - 4);
+  Trace("MovePgmLog:x:pgm_log_fn=%s\n", pgm_log_fn);
+  return moved && !ErrSet;
+}
+
+bool LogStToFile(const char* fn, const char* text) {
+  PushErr();
+  char savedFn[kPgmTextSz];
+  std::memcpy(savedFn, pgm_log_fn, sizeof savedFn);
+  std::FILE* savedSt = pgm_log_st;
+  bool savedAppend = log_append, savedEcho = log_echo;
+  U4 savedBytes = pgm_log_bytes, savedClock = log_last_msecs;
+  I2 savedIndent = log_indent;
+  CopyBounded(pgm_log_fn, sizeof pgm_log_fn, fn ? fn : "");
+  pgm_log_st = nullptr;
+  log_append = true;
+  log_echo = false;
+  pgm_log_bytes = 0;
+  log_last_msecs = 0;
+  log_indent = 1;
+  const char* shown = text ? text : "";
+  Trace("LogStToFile:0:dstfn=%s st=%s\n", pgm_log_fn, shown);
+  bool ok = false;
+  if (pgm_log_fn[0] && OpenPgmLog(255)) {
+    Trace("LogStToFile:1:dstfn=%s st=%s\n", pgm_log_fn, shown);
+    LogStMult(shown, nullptr);
+    Trace("LogStToFile:2:dstfn=%s st=%s\n", pgm_log_fn, shown);
+    if (pgm_log_st && std::fflush(pgm_log_st) != 0) WriteError();
+    ok = !ErrSet;
+  }
+  ClosePgmLog();
+  Trace("LogStToFile:x:dstfn=%s st=%s\n", pgm_log_fn, shown);
+  std::memcpy(pgm_log_fn, savedFn, sizeof savedFn);
+  pgm_log_st = savedSt;
+  log_append = savedAppend;
+  log_echo = savedEcho;
+  pgm_log_bytes = savedBytes;
+  log_last_msecs = savedClock;
+  log_indent = savedIndent;
+  PopErr(true);
+  return ok;
+}
+
+bool LogStToFileMult(const char* fn, const char* text, ...) {
+  PushErr();
+  char bf[4097];
+  U4 len = 0;
+  bf[0] = '\0';
+  va_list ap;
+  va_start(ap, text);
+  bool fits = true;
+  for (const char* t = text; t && fits; t = va_arg(ap, const char*))
+    fits = Append(bf, len, sizeof bf - 1, t);
+  va_end(ap);
+  if (!fits) MarkCut(bf, len);
+  PopErr(true);
+  return LogStToFile(fn, bf);
+}
+
+bool FileToLog(const char* fn) {
+  if (!fn) {
+    LogStMult("FileToLog", ":srcfn is NULL", nullptr);
+    return false;
+  }
+  if (!*fn) {
+    LogStMult("FileToLog", ":srcfn is empty", nullptr);
+    return false;
+  }
+  if (!ErrSet) {
+    std::FILE* in = std::fopen(fn, "rb");
+    if (!in) {
+      SeMErrMult("Open error on \"", fn, "\" (", std::strerror(errno), ")", nullptr);
+    } else {
+      std::string record;
+      U4 number = 0;
+      char num[16];
+      auto emit = [&]() {
+        std::snprintf(num, sizeof num, "%u", static_cast<unsigned>(++number));
+        LogStMult(fn, ":", num, ":", record.c_str(), nullptr);
+        record.clear();
+      };
+      int c;
+      bool pending = false;
+      while ((c = std::fgetc(in)) != EOF) {
+        if (c == '\r' || c == '\n') {
+          if (c == '\r') {
+            int d = std::fgetc(in);
+            if (d != '\n' && d != EOF) std::ungetc(d, in);
+          }
+          emit();
+          pending = false;
+        } else {
+          record += static_cast<char>(c);
+          pending = true;
+        }
+      }
+      if (pending) emit();
+      if (std::ferror(in)) SeMErrMult("Read error on \"", fn, "\"", nullptr);
+      std::fclose(in);
+    }
+  }
+  if (ErrSet) {
+    char msg[4096];
+    ErrMessage(true, false, msg, sizeof msg);
+    LogStMult("FileToLog", ":ERROR:", msg, nullptr);
+    return false;
+  }
+  return true;
+}
+
+bool RemoveOldLogLines(const char* fn, U4 max_age_secs) {
+  if (ErrSet || !fn || !*fn) return false;
+  if (max_age_secs == 0) {
+    if (!FileExists(fn)) return true;
+    std::FILE* f = std::fopen(fn, "wb");
+    if (!f) return false;
+    return std::fclose(f) == 0;
+  }
+  std::FILE* in = std::fopen(fn, "rb");
+  if (!in) return false;
+  std::string data;
+  char chunk[65536];
+  size_t n;
+  while ((n = std::fread(chunk, 1, sizeof chunk, in)) > 0)
+    data.append(chunk, n);
+  bool readOk = !std::ferror(in);
+  std::fclose(in);
+  if (!readOk || data.empty()) return false;
+
+  I8 now = static_cast<I8>(ClockSecs());
+  bool dated = false;
+  size_t keepFrom = std::string::npos;
+  for (size_t pos = 0; pos < data.size();) {
+    size_t end = data.find_first_of("\r\n", pos);
+    size_t next = end == std::string::npos ? data.size() : end + 1;
+    if (end != std::string::npos && data[end] == '\r' && next < data.size() && data[next] == '\n')
+      ++next;
+    std::string line = data.substr(pos, (end == std::string::npos ? data.size() : end) - pos);
+    U4 start = LogLineTextStart(line.c_str());
+    I8 t = 0;
+    if (start != 0 && StampTime(line.c_str(), start, &t)) {
+      dated = true;
+      if (now - t <= static_cast<I8>(max_age_secs)) {
+        keepFrom = pos;
+        break;
+      }
+    }
+    pos = next;
+  }
+  if (keepFrom == 0) return false;
+  std::string rest = keepFrom == std::string::npos ? std::string() : data.substr(keepFrom);
+  if (keepFrom == std::string::npos && !dated) return false;
+  // The kept lines go to a side file first, so that a failed write leaves the log whole.
+  std::string tmp = std::string(fn) + ".rmtmp";
+  std::FILE* out = std::fopen(tmp.c_str(), "wb");
+  if (!out) return false;
+  bool ok = std::fwrite(rest.data(), 1, rest.size(), out) == rest.size();
+  ok = std::fclose(out) == 0 && ok;
+  if (!ok) {
+    std::error_code ec;
+    fs::remove(fs::path(tmp), ec);
+    return false;
+  }
+  return MoveOnto(tmp.c_str(), fn);
+}
+
+void PushLogPreface(const char* text) {
+  if (prefaceLevel + 1 >= kLogPrefaceLevels) {
+    LogStack();
+    CrashMe("PushLogPreface");
+  }
+  ++prefaceLevel;
+  CopyBounded(prefaces[prefaceLevel], kLogPrefaceSize, text);
+}
+
+U2 PopLogPreface() {
+  if (prefaceLevel == 0) return 0;
+  U2 old = prefaceLevel;
+  --prefaceLevel;
+  return old;
+}

@@ -1,0 +1,249 @@
+#include "runtime/stacktrace.h"
+
+#include "errlog/errstack.h"
+#include "errlog/pgmlog.h"
+#include "platform/stackwalk.h"
+#include "runtime/settings.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr U4 kMaxFrames = 100;
+constexpr U4 kCallersSize = 512;
+char symbolBf[1024];
+char callersBf[kCallersSize];
+U8 moduleBase = 0;
+bool crashing = false;
+
+// The symbol text of a return address: it points behind its call, which may be the
+// last instruction of the function, so the call itself is looked up.
+void ReturnSymbol(U8 address, bool with_offset, char* out, U4 size) {
+  char name[512];
+  U8 offset = 0;
+  if (address <= 1 || !PlatformSymbolName(address - 1, name, sizeof name, &offset)) {
+    std::snprintf(out, size, "?");
+    return;
+  }
+  if (with_offset)
+    std::snprintf(out, size, "%s/%llX", name, static_cast<unsigned long long>(offset + 1));
+  else
+    std::snprintf(out, size, "%s", name);
+}
+
+bool IsMain(const char* symbol) {
+  const char* m = "main/";
+  for (; *m; ++m, ++symbol)
+    if ((*symbol | 0x20) != *m) return false; // '/' | 0x20 is '/' itself
+  return true;
+}
+
+// Appends piece to the callers buffer; false once it is full.
+bool AppendCaller(U4& len, const char* piece) {
+  size_t n = std::strlen(piece);
+  bool fits = len + n < kCallersSize;
+  if (!fits) n = kCallersSize - 1 - len;
+  std::memcpy(callersBf + len, piece, n);
+  len += static_cast<U4>(n);
+  callersBf[len] = '\0';
+  return fits;
+}
+
+// One step of the saved-frame chain from frame: the next frame and the return address.
+// A frame is followed only while it lies inside this thread's stack, aligned and above the
+// previous one, so that a damaged chain ends the walk instead of faulting.
+struct FrameWalk {
+  U8 low = 0, high = 0;
+  bool bounded = false;
+  FrameWalk() { bounded = PlatformStackBounds(&low, &high); }
+  bool Valid(U8 frame) const {
+    constexpr U8 kWord = sizeof(uintptr_t);
+    return frame != 0 && frame % kWord == 0 && bounded && frame >= low && frame + 2 * kWord <= high;
+  }
+  bool Step(U8 frame, U8* next, U8* ret) const {
+    if (!Valid(frame)) return false;
+    const uintptr_t* words = reinterpret_cast<const uintptr_t*>(static_cast<uintptr_t>(frame));
+    *next = words[0];
+    *ret = words[1];
+    return true;
+  }
+};
+
+char* Callers(U8 start, U2 skip) {
+  U8 frames[kMaxFrames + 2];
+  U4 n = PlatformCaptureStack(frames, kMaxFrames + 2);
+  // Entry 0 is this function, entry 1 its caller.
+  U4 first = 2;
+  if (start != 0) {
+    for (U4 i = 0; i < n; ++i)
+      if (frames[i] == start) {
+        first = i;
+        break;
+      }
+  }
+  U4 len = 0;
+  callersBf[0] = '\0';
+  U4 count = 0;
+  for (U4 i = first; i < n && count < kMaxFrames; ++i, ++count) {
+    char symbol[600];
+    ReturnSymbol(frames[i], true, symbol, sizeof symbol);
+    bool main = IsMain(symbol);
+    if (count >= skip) {
+      if (char* slash = debug_level ? nullptr : std::strchr(symbol, '/')) *slash = '\0';
+      if ((len > 0 && !AppendCaller(len, "/")) || !AppendCaller(len, symbol)) break;
+    }
+    if (main) break;
+  }
+  return callersBf;
+}
+
+} // namespace
+
+const char* MapSymbolAndOffset(U8 address, bool with_offset) {
+  if (ErrSet) return "?";
+  char name[512];
+  U8 offset = 0;
+  if (!PlatformSymbolName(address, name, sizeof name, &offset)) return "?";
+  if (with_offset)
+    std::snprintf(symbolBf, sizeof symbolBf, "%s/%llX", name,
+                  static_cast<unsigned long long>(offset));
+  else
+    std::snprintf(symbolBf, sizeof symbolBf, "%s", name);
+  return symbolBf;
+}
+
+[[gnu::noinline]] char* StackCallers_STC() {
+  moduleBase = PlatformModuleBase(reinterpret_cast<uintptr_t>(&StackCallers_STC));
+  return Callers(0, CallersSkip);
+}
+
+char* StackCallersFrom_STC(U8 return_address, U2 skip) {
+  moduleBase = PlatformModuleBase(reinterpret_cast<uintptr_t>(&StackCallers_STC));
+  return Callers(return_address, skip);
+}
+
+namespace {
+template <typename Line> void EachCaller(Line line) {
+  U8 frames[kMaxFrames + 1];
+  U4 n = PlatformCaptureStack(frames, kMaxFrames + 1);
+  for (U4 i = 1; i < n; ++i) {
+    char symbol[600];
+    ReturnSymbol(frames[i], true, symbol, sizeof symbol);
+    line(frames[i], symbol);
+    if (IsMain(symbol)) break;
+  }
+}
+} // namespace
+
+void LogStack() {
+  moduleBase = PlatformModuleBase(reinterpret_cast<uintptr_t>(&LogStack));
+  LogStMult("STACK FRAMES:", nullptr);
+  EachCaller([](U8 address, const char* symbol) {
+    char line[700];
+    std::snprintf(line, sizeof line, "Call:%llX %s", static_cast<unsigned long long>(address),
+                  symbol);
+    LogStMult(line, nullptr);
+  });
+}
+
+void PrintStack() {
+  std::printf("STACK FRAMES:\n");
+  EachCaller([](U8 address, const char* symbol) {
+    std::printf("Call:%llx %s\n", static_cast<unsigned long long>(address), symbol);
+  });
+  std::fflush(stdout);
+}
+
+void LogStackFrames(U8 address, U8 frame) {
+  if (frame == 0) return;
+  FrameWalk walk;
+  char line[1024];
+  char symbol[600];
+  ReturnSymbol(address + 1, true, symbol, sizeof symbol);
+  std::snprintf(line, sizeof line, "Fault Occurred at %llx: %s",
+                static_cast<unsigned long long>(address), symbol);
+  for (U4 i = 0; i < kMaxFrames; ++i) {
+    if (IsMain(symbol)) break;
+    U8 next = 0, ret = 0;
+    bool stepped = walk.Step(frame, &next, &ret);
+    size_t len = std::strlen(line);
+    std::snprintf(line + len, sizeof line - len, " with: ");
+    if (stepped) {
+      // The argument area lies behind the saved frame and the return address.
+      const U1* args =
+          reinterpret_cast<const U1*>(static_cast<uintptr_t>(frame)) + 2 * sizeof(uintptr_t);
+      U8 end = frame + 2 * sizeof(uintptr_t) + 20;
+      if (walk.Valid(next) && next > frame && next < end) end = next;
+      if (end > walk.high) end = walk.high;
+      for (const U1* p = args; reinterpret_cast<uintptr_t>(p) < end; ++p) {
+        len = std::strlen(line);
+        std::snprintf(line + len, sizeof line - len, " %02x", *p);
+      }
+    }
+    LogStMult(line, nullptr);
+    if (!stepped || ret == 0) break;
+    ReturnSymbol(ret, true, symbol, sizeof symbol);
+    std::snprintf(line, sizeof line, "Called from %llx: %s", static_cast<unsigned long long>(ret),
+                  symbol);
+    LogStMult(line, nullptr);
+    // Only a frame further up the stack is followed.
+    if (next <= frame) break;
+    frame = next;
+  }
+}
+
+void PrintStackFrames(U8 address, U8 frame) {
+  std::printf("%s:\n", "PrintStackFrames");
+  FrameWalk walk;
+  char symbol[600];
+  bool own = frame == 0;
+  if (own)
+    frame = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+  else {
+    ReturnSymbol(address + 1, true, symbol, sizeof symbol);
+    std::printf("\tFault Occurred at %llx: %s\n", static_cast<unsigned long long>(address), symbol);
+  }
+  for (U4 i = 0; i < kMaxFrames; ++i) {
+    U8 next = 0, ret = 0;
+    if (!walk.Step(frame, &next, &ret) || ret == 0) break;
+    if (own && i == 1) std::printf("\t****Fault Occurred Here:****\n");
+    ReturnSymbol(ret, true, symbol, sizeof symbol);
+    std::printf("\tCalled from %llx: %s\n", static_cast<unsigned long long>(ret), symbol);
+    if (next <= frame) break;
+    frame = next;
+  }
+  std::fflush(stdout);
+}
+
+void CrashMe(const char* name, int mode) {
+  if (crashing) std::abort();
+  crashing = true;
+  if (pgm_log_st) std::fflush(pgm_log_st);
+  log_flush = true;
+  char line[600];
+  std::snprintf(line, sizeof line, "CrashMe(%d) CALLED FROM %s", mode, name ? name : "?");
+  if (!daemon_pgm) {
+    std::printf("%s\n", line);
+    std::fflush(stdout);
+  }
+  // The log is written as in a fault (no lock, no busy test), with the pending error set
+  // aside so that writing it cannot nest the error stack any deeper.
+  bool pending = ErrSet;
+  ErrSet = false;
+  U1 savedMode = fault_mode;
+  if (!fault_mode) fault_mode = 4;
+  bool savedErrLine = log_err_line;
+  log_err_line = true; // the echo of the line goes to standard error
+  LogStMult(line, nullptr);
+  log_err_line = savedErrLine;
+  LogStack();
+  fault_mode = savedMode;
+  ErrSet = pending;
+  ErrLevelSet[ErrLevel] = pending;
+  if (pgm_log_st) std::fflush(pgm_log_st);
+  PlatformRaiseFault(mode);
+  std::abort();
+}
