@@ -55,7 +55,7 @@ U8 UTMKey(const UTM* utm);
 
 // Calendar; 65535 stands for the current year or month.
 bool IsLeapYear(U2 year);
-U1 DaysInMonth(U1 mon, U2 year);
+U1 DaysInMonth(U2 mon, U2 year);
 U2 DaysInYear(U2 year);
 // 1 (Sunday) .. 7 (Saturday); 0xFF for an impossible month or day.
 U1 DayOfWeek(U2 year, U1 mon, U1 mday);

@@ -1,0 +1,751 @@
+#include "files/fldf.h"
+
+#include "errlog/errstack.h"
+#include "errlog/pgmlog.h"
+#include "files/mediafn.h"
+#include "mem/tracked.h"
+#include "text/numfmt.h"
+#include "text/strbuild.h"
+#include "time/clock.h"
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+const char TRM_CRLF[] = "\r\n";
+const char TRM_LF[] = "\n";
+const char TRM_CR[] = "\r";
+
+FLDF fldf_tbl[kFLDFSlots];
+I4 open_files_cnt = 0;
+I4 open_files_cnt_hi = 0;
+
+namespace {
+constexpr const char kNoFile[] = "Read error (no file opened)";
+constexpr const char kNoFileW[] = "Write error (no file opened)";
+
+// op + ":" + text; texts that begin with ":" already carry their separator.
+void Fail(const char* op, const char* text, const char* more = nullptr) {
+  if (text[0] == ':')
+    SeMErrMult(op, text, more, nullptr);
+  else
+    SeMErrMult(op, ":", text, more, nullptr);
+}
+
+void OpenError(const char* fn, const char* tail1, const char* tail2 = nullptr,
+               const char* tail3 = nullptr) {
+  SeMErrMult("Open error on \"", fn, "\"", tail1, tail2, tail3, nullptr);
+}
+
+bool IsReadHandle(const FLDF* fd) {
+  return fd->ioc == FL_READ;
+}
+
+// The seam for memory-resident files: until they live in memory, an "MRF:" name lives on
+// disk as "MRF_" + the rest of the name.
+const char* DiskName(const char* fn, char* bf, U4 bfsz) {
+  if (!IsMRFName(fn)) return fn;
+  StToStMult(bf, bfsz, false, "MRF_", fn + 4, nullptr);
+  return bf;
+}
+
+// The size of a file being opened; false with a message in msg.
+bool SizeOf(const char* fn, U4* size, char* msg, U4 msgsz) {
+  std::error_code ec;
+  const std::filesystem::path path(fn);
+  if (std::filesystem::is_directory(path, ec)) {
+    StToStMult(msg, msgsz, false, "\"", fn, "\" is a directory", nullptr);
+    return false;
+  }
+  const std::uintmax_t sz = std::filesystem::file_size(path, ec);
+  if (ec) {
+    StToStMult(msg, msgsz, false, "FileSize:", ec.message().c_str(), ": fn=", fn, nullptr);
+    return false;
+  }
+  if (sz > 4294967294u) {
+    StToStMult(msg, msgsz, false, "FileSize:File size (", VS10_U8(U8(sz), nullptr, true).bf, ") > ",
+               VS10_U8(U8(4294967295u), nullptr, true).bf, " bytes", nullptr);
+    return false;
+  }
+  *size = U4(sz);
+  return true;
+}
+
+// fseek takes a long, which is 32 bits on the target: go in steps past LONG_MAX.
+bool SeekTo(std::FILE* fp, U4 off) {
+  constexpr U4 kStep = 0x7FFFFFFFu;
+  if (off <= kStep) return std::fseek(fp, long(off), SEEK_SET) == 0;
+  return std::fseek(fp, long(kStep), SEEK_SET) == 0 &&
+         std::fseek(fp, long(off - kStep), SEEK_CUR) == 0;
+}
+
+// Index of the first line-feed, carriage return or zero byte in p[0..n), or n. Eight
+// bytes at a time: a word without any byte below 14 cannot hold one.
+U4 ScanTerm(const U1* p, U4 n) {
+  constexpr U8 kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
+  auto is_term = [](U1 c) { return c == '\n' || c == '\r' || c == 0; };
+  U4 i = 0;
+  for (; i + 8 <= n; i += 8) {
+    U8 w;
+    std::memcpy(&w, p + i, 8);
+    if (((w - kOnes * 14) & ~w & kHigh) == 0) continue;
+    for (U4 j = 0; j < 8; ++j)
+      if (is_term(p[i + j])) return i + j;
+  }
+  for (; i < n; ++i)
+    if (is_term(p[i])) return i;
+  return n;
+}
+
+// File size of a write handle: the furthest byte written.
+void GrowSize(FLDF* fd) {
+  const U4 end = fd->io_fp + fd->bf_cnt;
+  if (end > fd->fl_sz) fd->fl_sz = end;
+}
+
+bool CheckWrite(const char* op, FLDF* fd) {
+  if (ErrSet) return false;
+  if (!fd) {
+    Fail(op, ":NULL wfp");
+    return false;
+  }
+  if (!fd->stream) {
+    Fail(op, kNoFileW);
+    return false;
+  }
+  if (IsReadHandle(fd)) {
+    SeMErrMult("Write error on \"", fd->name, "\" (opened for reading)", nullptr);
+    return false;
+  }
+  return true;
+}
+
+const char* TrmOfName(const char* fn) {
+  const U4 len = StLen(fn);
+  if (len >= 3 && fn[len - 3] == '.' && (fn[len - 2] | 0x20) == 's' && (fn[len - 1] | 0x20) == 'h')
+    return TRM_LF;
+  if (IsImageFN(fn) || IsAudioFN(fn) || IsVideoFN(fn)) return nullptr;
+  return TRM_CRLF;
+}
+} // namespace
+
+bool IsMRFName(const char* fn) {
+  return fn && (fn[0] | 0x20) == 'm' && (fn[1] | 0x20) == 'r' && (fn[2] | 0x20) == 'f' &&
+         fn[3] == ':';
+}
+
+std::FILE* MyFOpen(const char* fn, const char* mode) {
+  std::FILE* fp = std::fopen(fn, mode);
+  if (fp && ++open_files_cnt > open_files_cnt_hi) open_files_cnt_hi = open_files_cnt;
+  return fp;
+}
+
+int MyFClose(std::FILE* fp) {
+  if (!fp) return 0;
+  const int rc = std::fclose(fp);
+  if (rc == 0) --open_files_cnt;
+  return rc;
+}
+
+FLDF* FLOpen(const char* fn, U1 ioc, const char* trm) {
+  if (ErrSet) return nullptr;
+  if (!fn) {
+    Fail("FLOpen", ":fn=NULL");
+    return nullptr;
+  }
+  if (!*fn) {
+    Fail("FLOpen", ":fn is empty");
+    return nullptr;
+  }
+  char disk_fn[kFLNameMax + 2];
+  if (IsMRFName(fn)) return FLOpen(DiskName(fn, disk_fn, sizeof disk_fn), ioc, trm);
+  const U4 fn_len = StLen(fn);
+  if (fn_len > kFLNameMax) {
+    SeMErrMult("FLOpen", ":fn too long (", VS10_U8(fn_len).bf, " > ", VS10_U8(kFLNameMax).bf,
+               " characters)", nullptr);
+    return nullptr;
+  }
+  if (ioc < FL_READ || ioc > FL_APPEND) {
+    OpenError(fn, " (invalid IOC)");
+    return nullptr;
+  }
+  // The slot first: a write open empties the file, which must not happen for nothing.
+  FLDF* fd = nullptr;
+  for (FLDF& slot : fldf_tbl)
+    if (!slot.name[0]) {
+      fd = &slot;
+      break;
+    }
+  if (!fd) {
+    Fail("FLOpen", ":FLDF slot overflow");
+    return nullptr;
+  }
+
+  const char* mode = ioc == FL_READ ? "rb" : ioc == FL_WRITE ? "wb" : "ab";
+  errno = 0;
+  std::FILE* fp = MyFOpen(fn, mode);
+  if (!fp && ioc != FL_READ) {
+    SleepMsecs(10); // another program may hold it for a moment
+    errno = 0;
+    fp = MyFOpen(fn, mode);
+  }
+  if (!fp) {
+    OpenError(fn, " (", std::strerror(errno), ")");
+    return nullptr;
+  }
+
+  U4 fl_sz = 0;
+  char msg[kErrMsgSize];
+  if (ioc != FL_WRITE && !SizeOf(fn, &fl_sz, msg, sizeof msg)) {
+    if (ioc == FL_APPEND) {
+      MyFClose(fp);
+      SeMErrMult(msg, nullptr);
+      return nullptr;
+    }
+    LogSt("FLOpen", ":", msg, " (IGNORED)");
+    fl_sz = 0;
+  }
+
+  U4 rec_bfsz = 0, io_bfsz = kFLIOBfSz;
+  if (ioc == FL_READ) {
+    rec_bfsz = fl_sz > 0 && fl_sz < kFLRecBfSz ? fl_sz + 1 : kFLRecBfSz;
+    io_bfsz = fl_sz > 0 && fl_sz < kFLIOBfSz ? fl_sz : kFLIOBfSz;
+  }
+  char* rec_bf = rec_bfsz ? static_cast<char*>(AllocTransitoryU1(rec_bfsz)) : nullptr;
+  U1* io_bf = ErrSet ? nullptr : static_cast<U1*>(AllocTransitoryU1(io_bfsz));
+  if (ErrSet || !io_bf || (rec_bfsz && !rec_bf)) {
+    MyFClose(fp);
+    FreeSP(&rec_bf);
+    FreeSP(&io_bf);
+    msg[0] = '\0';
+    ErrMessage(false, false, msg, sizeof msg);
+    OpenError(fn, "(", msg[0] ? msg : "out of memory", ")");
+    return nullptr;
+  }
+
+  *fd = FLDF{};
+  StToStMult(fd->name, sizeof fd->name, false, fn, nullptr);
+  fd->stream = fp;
+  fd->ioc = ioc;
+  fd->trm = trm;
+  fd->trm_len = StLen(trm);
+  fd->fl_sz = fl_sz;
+  fd->rec_bfsz = rec_bfsz;
+  fd->rec_bf = rec_bf;
+  fd->io_bf = io_bf;
+  fd->io_bfsz = io_bfsz;
+  fd->io_fp = ioc == FL_APPEND ? fl_sz : 0;
+  return fd;
+}
+
+FLDF* FLOpenRead(const char* fn, const char* trm) {
+  return FLOpen(fn, FL_READ, trm);
+}
+FLDF* FLOpenWrite(const char* fn, const char* trm) {
+  return FLOpen(fn, FL_WRITE, trm);
+}
+FLDF* FLOpenApp(const char* fn, const char* trm) {
+  return FLOpen(fn, FL_APPEND, trm);
+}
+
+FLDF* FLClose(FLDF* fd) {
+  if (!fd || !fd->name[0]) return nullptr;
+  // The slot and the pending output must not be lost to an error that is already pending.
+  const bool nested = ErrSet;
+  if (nested) PushErr();
+  if (!IsReadHandle(fd) && fd->stream) FLFlush(fd, false);
+  if (MyFClose(fd->stream) != 0 && !IsReadHandle(fd))
+    SeMErrMult("Write error on \"", fd->name, "\" (", std::strerror(errno), ")", nullptr);
+  fd->stream = nullptr;
+  fd->name[0] = '\0';
+  FreeSP(&fd->rec_bf);
+  FreeSP(&fd->io_bf);
+  *fd = FLDF{};
+  if (nested) PopErr(true);
+  return nullptr;
+}
+
+U4 ReadIntoCache(FLDF* fd) {
+  if (ErrSet || !fd) return 0;
+  if (fd->mrf) {
+    SeMErrMult("ReadIntoCache:Function not supported for MRF (file=", fd->name, ")", nullptr);
+    return 0;
+  }
+  if (!fd->stream) {
+    Fail("ReadIntoCache", kNoFile);
+    return 0;
+  }
+  if (!fd->io_bf || fd->io_bfsz == 0) return 0;
+  const U4 got = U4(std::fread(fd->io_bf, 1, fd->io_bfsz, fd->stream));
+  if (got < fd->io_bfsz && !std::feof(fd->stream)) {
+    if (std::ferror(fd->stream))
+      SeMErrMult("fread failure on ", fd->name, nullptr);
+    else
+      SeMErrMult("fread failure on ", fd->name, " (cnt=", VS10_U8(got).bf,
+                 " exp=", VS10_U8(fd->io_bfsz).bf, nullptr);
+    return fd->bf_cnt;
+  }
+  fd->bf_idx = 0;
+  fd->bf_cnt = got;
+  fd->io_fp += got;
+  return got;
+}
+
+U2 FLReadByte(FLDF* fd) {
+  if (ErrSet) return kFLEof;
+  if (!fd) {
+    Fail("FLReadByte", ":NULL rfp");
+    return kFLEof;
+  }
+  if (!fd->stream) {
+    Fail("FLReadByte", kNoFile);
+    return kFLEof;
+  }
+  if (!IsReadHandle(fd)) {
+    SeMErrMult("Read error on \"", fd->name, "\" (opened for writing)", nullptr);
+    return kFLEof;
+  }
+  if (fd->fl_sz > 0 && FLPos(fd) >= fd->fl_sz) return kFLEof;
+  if (!fd->io_bf) {
+    U1 c = 0;
+    if (std::fread(&c, 1, 1, fd->stream) != 1) {
+      if (std::ferror(fd->stream)) SeMErrMult("fread failure on ", fd->name, nullptr);
+      return kFLEof;
+    }
+    ++fd->io_fp;
+    return c;
+  }
+  if (fd->bf_idx >= fd->bf_cnt && (ReadIntoCache(fd) == 0 || ErrSet)) return kFLEof;
+  return fd->io_bf[fd->bf_idx++];
+}
+
+U2 FLReadByteReverse(FLDF* fd) {
+  if (ErrSet) return kFLEof;
+  if (!fd) {
+    Fail("FLReadByteReverse", ":NULL rfp");
+    return kFLEof;
+  }
+  if (!fd->stream) {
+    Fail("FLReadByteReverse", kNoFile);
+    return kFLEof;
+  }
+  if (!fd->io_bf) {
+    if (fd->io_fp == 0 || !FSKEEK_(fd, fd->io_fp - 1)) return kFLEof;
+    const U2 c = FLReadByte(fd);
+    if (c == kFLEof || !FSKEEK_(fd, fd->io_fp - 1)) return kFLEof;
+    return c;
+  }
+  const U4 pos = FLPos(fd);
+  if (pos == 0) return kFLEof;
+  if (fd->bf_idx > 0) return fd->io_bf[--fd->bf_idx];
+  // Load the block that ends at the position and stand on its last byte.
+  const U4 start = pos > fd->io_bfsz ? pos - fd->io_bfsz : 0;
+  if (!FSKEEK_(fd, start)) return kFLEof;
+  fd->bf_cnt = fd->bf_idx = 0;
+  const U4 got = ReadIntoCache(fd);
+  if (ErrSet || got < pos - start) return kFLEof;
+  fd->bf_idx = pos - 1 - start;
+  return fd->io_bf[fd->bf_idx];
+}
+
+char* FLReadRec(FLDF* fd) {
+  if (ErrSet) return nullptr;
+  if (!fd) {
+    Fail("FLReadRec", ":NULL rfp");
+    return nullptr;
+  }
+  if (!fd->rec_bf) return nullptr;
+  if (!fd->stream) {
+    Fail("FLReadRec", kNoFile);
+    return nullptr;
+  }
+  const U4 max = fd->rec_bfsz - 1;
+  char* rec = fd->rec_bf;
+  U4 len = 0;
+  bool taken = false; // any byte, terminators included
+  auto overflow = [&]() {
+    rec[len] = '\0';
+    SeMErrMult("Read error on \"", fd->name, "\": rec overflow: max=", VS10_U8(max).bf,
+               " cnt=", VS10_U8(len).bf, " line=", VS10_U8(fd->rec_no).bf, nullptr);
+    return nullptr;
+  };
+  auto after_cr = [&]() {
+    const U2 next = FLReadByte(fd);
+    if (next != kFLEof && next != '\n') FLReadByteReverse(fd);
+  };
+
+  if (!fd->io_bf) {
+    for (;;) {
+      const U2 c = FLReadByte(fd);
+      if (ErrSet) return nullptr;
+      if (c == kFLEof) {
+        if (!taken) return nullptr;
+        break;
+      }
+      taken = true;
+      if (c == '\n' || c == 0) break;
+      if (c == '\r') {
+        after_cr();
+        break;
+      }
+      if (len >= max) {
+        FLReadByteReverse(fd); // the byte that did not fit stays unread
+        return overflow();
+      }
+      rec[len++] = char(c);
+    }
+  } else {
+    for (;;) {
+      U4 avail = fd->bf_cnt - fd->bf_idx;
+      if (fd->fl_sz > 0) {
+        const U4 left = fd->fl_sz - FLPos(fd); // bytes added after the open are not read
+        if (left == 0) {
+          if (!taken) return nullptr;
+          break;
+        }
+        if (left < avail) avail = left;
+      }
+      if (avail == 0) {
+        if (ReadIntoCache(fd) == 0 || ErrSet) {
+          if (ErrSet || !taken) return nullptr;
+          break;
+        }
+        continue;
+      }
+      const U1* p = fd->io_bf + fd->bf_idx;
+      const U4 k = ScanTerm(p, avail);
+      if (k > max - len) {
+        std::memcpy(rec + len, p, max - len);
+        fd->bf_idx += max - len;
+        len = max;
+        return overflow();
+      }
+      std::memcpy(rec + len, p, k);
+      len += k;
+      fd->bf_idx += k;
+      if (k > 0) taken = true;
+      if (k == avail) continue;
+      const U1 c = p[k];
+      ++fd->bf_idx;
+      taken = true;
+      if (c == '\r') after_cr();
+      if (ErrSet) return nullptr;
+      break;
+    }
+  }
+  rec[len] = '\0';
+  if (fd->rec_no != kFLRecNoUncounted) ++fd->rec_no;
+  return rec;
+}
+
+char* FLReadRecReverse(FLDF* fd) {
+  if (ErrSet) return nullptr;
+  if (!fd) {
+    Fail("FLReadRecReverse", ":NULL rfp");
+    return nullptr;
+  }
+  if (fd->fl_sz == 0 || FLPos(fd) == 0) return nullptr;
+  const U4 noted = fd->rec_no;
+  // Step back over the terminator that ends the wanted record.
+  const U2 c = FLReadByteReverse(fd);
+  if (c == kFLEof) return nullptr;
+  if (c == '\n') {
+    const U2 d = FLReadByteReverse(fd);
+    if (d != kFLEof && d != '\r') FLReadByte(fd);
+  } else if (c != 0 && c != '\r') {
+    FLReadByte(fd);
+  }
+  // Back to the terminator of the record before it, or the start of the file.
+  for (;;) {
+    const U2 b = FLReadByteReverse(fd);
+    if (b == kFLEof) break;
+    if (b == '\n' || b == 0 || b == '\r') {
+      FLReadByte(fd);
+      break;
+    }
+  }
+  if (ErrSet) return nullptr;
+  const U4 start = FLPos(fd);
+  char* rec = FLReadRec(fd);
+  PosFL(fd, start);
+  if (noted != kFLRecNoUncounted) fd->rec_no = noted == 0 ? 0 : noted - 1;
+  return rec;
+}
+
+U4 FLReadBf(FLDF* fd, U4 cnt, void* bf, U4 bfsz, bool underflow_err) {
+  if (ErrSet || cnt == 0) return 0;
+  if (!fd) {
+    Fail("FLReadBf", ":NULL rfp");
+    return 0;
+  }
+  if (!bf) {
+    Fail("FLReadBf", ":NULL bf");
+    return 0;
+  }
+  if (cnt > bfsz) {
+    SeMErrMult("Buffer overflow: srcfn=", fd->name, " rdcnt0=", VS10_U8(cnt).bf,
+               " bfsz=", VS10_U8(bfsz).bf, nullptr);
+    return 0;
+  }
+  U1* out = static_cast<U1*>(bf);
+  out[0] = 0;
+  U4 got = 0;
+  while (got < cnt && !ErrSet) {
+    if (fd->io_bf && fd->bf_idx < fd->bf_cnt && IsReadHandle(fd) && fd->stream) {
+      // Whole runs out of the cache, within the size found at open.
+      U4 run = fd->bf_cnt - fd->bf_idx;
+      if (fd->fl_sz > 0) {
+        const U4 left = fd->fl_sz - FLPos(fd);
+        if (left < run) run = left;
+        if (run == 0) break;
+      }
+      if (run > cnt - got) run = cnt - got;
+      std::memcpy(out + got, fd->io_bf + fd->bf_idx, run);
+      fd->bf_idx += run;
+      got += run;
+      continue;
+    }
+    const U2 c = FLReadByte(fd);
+    if (c == kFLEof) break;
+    out[got++] = U1(c);
+  }
+  if (ErrSet) return got;
+  if (got < cnt && underflow_err) SeMErrMult("Read underflow", nullptr);
+  return got;
+}
+
+U4 FLPos(FLDF* fd) {
+  if (ErrSet) return 0;
+  if (!fd) {
+    Fail("FLPos", ":NULL fdp");
+    return 0;
+  }
+  if (!fd->stream) {
+    Fail("FLPos", kNoFileW);
+    return 0;
+  }
+  if (!fd->io_bf) return fd->io_fp;
+  if (IsReadHandle(fd)) return fd->io_fp - fd->bf_cnt + fd->bf_idx;
+  return fd->io_fp + fd->bf_cnt;
+}
+
+bool PosFL(FLDF* fd, U4 pos) {
+  if (ErrSet) return false;
+  if (!fd) {
+    Fail("PosFL", ":NULL fdp");
+    return false;
+  }
+  if (!fd->stream) {
+    Fail("PosFL", kNoFileW);
+    return false;
+  }
+  if (!fd->io_bf) {
+    if (!FSKEEK_(fd, pos)) return false;
+  } else if (IsReadHandle(fd) && pos >= fd->io_fp - fd->bf_cnt && pos < fd->io_fp) {
+    fd->bf_idx = pos - (fd->io_fp - fd->bf_cnt);
+  } else {
+    // Pending output goes out first, so that what lies past pos is kept, not dropped.
+    if (!IsReadHandle(fd) && !FLFlush(fd, false)) return false;
+    if (!FSKEEK_(fd, pos)) return false;
+    fd->bf_cnt = fd->bf_idx = 0;
+  }
+  fd->rec_no = pos == 0 ? 0 : kFLRecNoUncounted;
+  return true;
+}
+
+bool FSKEEK_(FLDF* fd, U4 off) {
+  if (ErrSet) return false;
+  if (!fd) {
+    Fail("FSKEEK_", ":NULL wfp");
+    return false;
+  }
+  if (!fd->stream) {
+    Fail("FSKEEK_", kNoFile);
+    return false;
+  }
+  if (off <= fd->fl_sz && SeekTo(fd->stream, off)) {
+    fd->io_fp = off;
+    return true;
+  }
+  if (off <= fd->fl_sz) {
+    const long now = std::ftell(fd->stream);
+    if (now >= 0) fd->io_fp = U4(now);
+  }
+  SeMErrMult("fseek failure:", VS10_U8(off).bf, "/", VS10_U8(fd->fl_sz).bf, nullptr);
+  return false;
+}
+
+bool FLFlush(FLDF* fd, bool hard) {
+  if (ErrSet) return false;
+  if (!fd) {
+    Fail("FLFlush", ":NULL wfp");
+    return false;
+  }
+  if (!fd->stream) {
+    Fail("FLFlush", kNoFileW);
+    return false;
+  }
+  if (IsReadHandle(fd)) return true; // a read cache is never written back
+  if (fd->io_bf && fd->bf_cnt > 0) {
+    const U4 done = U4(std::fwrite(fd->io_bf, 1, fd->bf_cnt, fd->stream));
+    if (done < fd->bf_cnt) {
+      const long now = std::ftell(fd->stream);
+      if (now >= 0) fd->io_fp = U4(now);
+      SeMErrMult("Write error on \"", fd->name, "\"", nullptr);
+      return false;
+    }
+    fd->io_fp += done;
+    fd->bf_cnt = 0;
+  }
+  if (hard) std::fflush(fd->stream);
+  return true;
+}
+
+bool FLWriteBf(FLDF* fd, const void* bf, U4 cnt) {
+  if (ErrSet) return false;
+  if (!bf) return true;
+  if (!CheckWrite("FLWriteBf", fd)) return false;
+  if (cnt == kAllU4) cnt = StLen(static_cast<const char*>(bf));
+  if (cnt == 0) return true;
+  const U1* src = static_cast<const U1*>(bf);
+  if (!fd->io_bf) {
+    const U4 done = U4(std::fwrite(src, 1, cnt, fd->stream));
+    if (done < cnt) {
+      SeMErrMult("Write error on \"", fd->name, "\"", " cnt=", VS10_U8(cnt).bf,
+                 " wcnt=", VS10_U8(done).bf, nullptr);
+      return false;
+    }
+    fd->io_fp += cnt;
+    GrowSize(fd);
+    return true;
+  }
+  if (fd->bf_cnt >= fd->io_bfsz && !FLFlush(fd, false)) return false;
+  while (cnt > fd->io_bfsz - fd->bf_cnt) {
+    const U4 room = fd->io_bfsz - fd->bf_cnt;
+    std::memcpy(fd->io_bf + fd->bf_cnt, src, room);
+    fd->bf_cnt += room;
+    GrowSize(fd);
+    if (!FLFlush(fd, false)) return false;
+    src += room;
+    cnt -= room;
+  }
+  std::memcpy(fd->io_bf + fd->bf_cnt, src, cnt);
+  fd->bf_cnt += cnt;
+  GrowSize(fd);
+  return true;
+}
+
+bool FLWriteByte(FLDF* fd, U1 c) {
+  if (!CheckWrite("FLWriteByte", fd)) return false;
+  if (!fd->io_bf) {
+    const U4 done = U4(std::fwrite(&c, 1, 1, fd->stream));
+    if (done != 1) {
+      SeMErrMult("Write error on \"", fd->name, "\"", " cnt=1 wcnt=", VS10_U8(done).bf, nullptr);
+      return false;
+    }
+    ++fd->io_fp;
+    GrowSize(fd);
+    return true;
+  }
+  if (fd->bf_cnt >= fd->io_bfsz && !FLFlush(fd, false)) return false;
+  fd->io_bf[fd->bf_cnt++] = c;
+  GrowSize(fd); // counted like FLWriteBf, so positions past single bytes stay right
+  return true;
+}
+
+bool FLWriteBfMult(FLDF* fd, const char* first, ...) {
+  va_list rest;
+  va_start(rest, first);
+  U4 n = 0;
+  for (const char* st = first; st && n < kMultMax && !ErrSet; st = va_arg(rest, const char*), ++n)
+    FLWriteBf(fd, st, kAllU4);
+  va_end(rest);
+  return !ErrSet;
+}
+
+bool FLWriteStMultV(FLDF* fd, const char* first, va_list rest) {
+  if (!CheckWrite("FLWriteStMult", fd)) return false;
+  U4 n = 0;
+  for (const char* st = first; st && n < kMultMax && !ErrSet; ++n) {
+    FLWriteBf(fd, st, kAllU4);
+    st = va_arg(rest, const char*);
+  }
+  if (ErrSet) return false;
+  if (!fd->trm) {
+    fd->trm = FileTrm(fd->name, true);
+    fd->trm_len = StLen(fd->trm);
+  }
+  if (fd->trm_len == 1)
+    FLWriteByte(fd, U1(fd->trm[0]));
+  else if (fd->trm_len > 1)
+    FLWriteBf(fd, fd->trm, fd->trm_len);
+  return !ErrSet;
+}
+
+bool FLWriteStMult(FLDF* fd, const char* first, ...) {
+  va_list rest;
+  va_start(rest, first);
+  const bool ok = FLWriteStMultV(fd, first, rest);
+  va_end(rest);
+  return ok;
+}
+
+bool FileWriteStMult(const char* fn, U1 ioc, const char* first, ...) {
+  if (ErrSet) return false;
+  FLDF* fd = FLOpen(fn, ioc, nullptr);
+  if (!fd) return false;
+  va_list rest;
+  va_start(rest, first);
+  FLWriteStMultV(fd, first, rest);
+  va_end(rest);
+  FLClose(fd);
+  return !ErrSet;
+}
+
+const char* FileTrm(const char* fn, bool dflt) {
+  if (!fn) return nullptr;
+  char disk_fn[kFLNameMax + 2];
+  const char* path = DiskName(fn, disk_fn, sizeof disk_fn);
+  const char* found = nullptr;
+  if (std::FILE* fp = MyFOpen(path, "rb")) {
+    static U1 block[kFLIOBfSz];
+    bool cr = false; // the byte before was a carriage return
+    U4 got = 0;
+    while (!found && (got = U4(std::fread(block, 1, sizeof block, fp))) > 0) {
+      for (U4 i = 0; i < got && !found; ++i) {
+        const U1 b = block[i];
+        if (cr) {
+          cr = false;
+          if (b == '\n') found = TRM_CRLF;
+          continue; // a lone CR: the scan goes on after the byte that follows it
+        }
+        if (b == '\n')
+          found = TRM_LF;
+        else if (b == '\r')
+          cr = true;
+      }
+    }
+    MyFClose(fp);
+  }
+  if (!found && dflt) found = TrmOfName(fn);
+  return found;
+}
+
+const char* BfTrm(const void* bf, U4 cnt) {
+  if (!bf || cnt == 0) return nullptr;
+  const U1* p = static_cast<const U1*>(bf);
+  if (cnt == kAllU4) {
+    for (; *p; ++p) {
+      if (*p == '\n') return TRM_LF;
+      if (*p == '\r' && p[1] == '\n') return TRM_CRLF;
+    }
+    return nullptr;
+  }
+  if (p[cnt - 1] == '\n') return cnt >= 2 && p[cnt - 2] == '\r' ? TRM_CRLF : TRM_LF;
+  for (U4 i = 0; i < cnt; ++i) {
+    if (p[i] == '\n') return TRM_LF;
+    if (p[i] == '\r' && i + 1 < cnt && p[i + 1] == '\n') return TRM_CRLF;
+  }
+  return nullptr;
+}
