@@ -64,6 +64,11 @@ memdsc* PtMDP(const void* pt, bool check);
 U4 PtSize(const void* pt, bool check);
 const char* AllocIdName(U1 kind);
 
-// Interim test seam: the n-th next heap request (1 = the next one) fails as if the heap
+// Untracked scratch storage for temporaries whose size comes from the caller: null when
+// it cannot be had (never a silent failure). Release with ScratchFree.
+void* ScratchAlloc(U8 sz);
+void ScratchFree(void* pt);
+
+// Interim test seam: the n-th next heap or scratch request (1 = the next one) fails as if the heap
 // were exhausted; 0 switches it off.
 void MemFailAfter(U4 n);
