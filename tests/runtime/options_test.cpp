@@ -155,3 +155,54 @@ TEST_F(Options, ExitStatusAndPauseOnErrorWithoutConsole) {
 }
 
 } // namespace
+
+#ifndef _WIN32
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <unistd.h>
+
+namespace {
+
+// With a terminal as console the program waits for one key, and a key ends the wait.
+TEST(Pause, PauseOnErrorWaitsForAKeyOnATerminal) {
+  auto dir = procrun::FreshDir("pty");
+  int master = -1;
+  pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    if (chdir(dir.c_str()) != 0) _exit(99);
+    execl(kProbe.c_str(), kProbe.c_str(), "-PauseOnError", "-fail", static_cast<char*>(nullptr));
+    _exit(98);
+  }
+  std::string seen;
+  auto read_some = [&](int ms) {
+    pollfd p{master, POLLIN, 0};
+    if (poll(&p, 1, ms) > 0) {
+      char bf[512];
+      ssize_t n = read(master, bf, sizeof bf);
+      if (n > 0) seen.append(bf, static_cast<size_t>(n));
+    }
+  };
+  EXPECT_TRUE(procrun::WaitFor([&] {
+    read_some(50);
+    return seen.find("Press any key to continue:") != std::string::npos;
+  })) << seen;
+  // Still waiting for the key.
+  int status = 0;
+  EXPECT_EQ(waitpid(pid, &status, WNOHANG), 0);
+  ASSERT_EQ(write(master, "k", 1), 1);
+  bool ended = procrun::WaitFor([&] {
+    read_some(10);
+    return waitpid(pid, &status, WNOHANG) == pid;
+  });
+  if (!ended) kill(pid, SIGKILL);
+  EXPECT_TRUE(ended);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
+  close(master);
+  std::error_code ec;
+  std::filesystem::remove_all(dir, ec);
+}
+
+} // namespace
+#endif
