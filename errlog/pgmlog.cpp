@@ -151,16 +151,25 @@ bool MoveOnto(const char* src, const char* dst) {
   return true;
 }
 
-// The shape of the time pattern: a digit stands for any digit, everything else for itself.
+// The length of a time stamp shaped like the time pattern at the start of line: a run of
+// digits in the pattern stands for any run of digits (a day may be written "6" or "06"),
+// everything else for itself. 0 when there is none.
 U4 MatchStamp(const char* line) {
-  const char* pattern = log_time_pattern ? log_time_pattern : "12/31/2022 23:00:00";
-  U4 i = 0;
-  for (; pattern[i]; ++i) {
-    char p = pattern[i], c = line[i];
-    bool digit = p >= '0' && p <= '9';
-    if (digit ? !(c >= '0' && c <= '9') : c != p) return 0;
+  const char* p = log_time_pattern ? log_time_pattern : "12/31/2022 23:00:00";
+  const char* l = line;
+  auto digit = [](char c) { return c >= '0' && c <= '9'; };
+  while (*p) {
+    if (digit(*p)) {
+      if (!digit(*l)) return 0;
+      while (digit(*p))
+        ++p;
+      while (digit(*l))
+        ++l;
+    } else if (*p++ != *l++) {
+      return 0;
+    }
   }
-  return i;
+  return static_cast<U4>(l - line);
 }
 
 // Seconds since 1970 of a time stamp in the default layout (month/day/year h:m:s).
