@@ -22,7 +22,8 @@
     SeMErrMult("deep", nullptr);
     return 0;
   }
-  return ErrlogTestDeep(n - 1) + 1;
+  volatile int depth = ErrlogTestDeep(n - 1); // a real frame per level
+  return depth + 1;
 }
 
 namespace {
