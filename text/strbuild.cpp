@@ -393,25 +393,24 @@ char* ReplaceSPMult(char* sp, const char* first, ...) {
     FreeSP(&sp);
     return nullptr;
   }
+  Pieces pc;
   va_list ap;
   va_start(ap, first);
-  if (!sp) {
-    char* out = VaListCopy(kAll, false, nullptr, ap, first);
-    va_end(ap);
-    return out;
-  }
-  Pieces pc;
   Collect(pc, first, ap);
   va_end(ap);
-  memdsc* d = PtMDP(sp, true);
-  if (ErrSet || !d) return sp;
+  U1 kind = pgm_alloc_id;
+  if (sp) {
+    memdsc* d = PtMDP(sp, true);
+    if (ErrSet || !d) return sp;
+    kind = d->alloc_id;
+  }
   if (pc.total + 1 > 0xFFFFFFFFu) {
     char num[24];
     SeMErrMult("ReplaceSPMult", ":len=", Dec(num, pc.total), nullptr);
     return sp;
   }
-  auto* out = static_cast<char*>(
-      WithKind(d->alloc_id, [&] { return AllocU1(static_cast<U4>(pc.total + 1)); }));
+  auto* out =
+      static_cast<char*>(WithKind(kind, [&] { return AllocU1(static_cast<U4>(pc.total + 1)); }));
   if (!out) return sp;
   bool ignored = false;
   out[JoinInto(out, pc.total, pc, &ignored)] = 0;
