@@ -226,6 +226,7 @@ private:
   XModifierKeymap* modmap_ = nullptr;
   KeyCode vkCodes_[256] = {};
   std::vector<KeyCode> spareBound_; // key codes this desktop gave a symbol; restored at the end
+  std::size_t recycle_ = 0;
 };
 
 X11Desktop* DesktopOf(Display* dpy) {
@@ -948,11 +949,31 @@ KeyCode X11Desktop::KeycodeForKeysym(KeySym keysym, bool report) {
     spareBound_.push_back(code);
     return code;
   }
-  if (report) {
-    const char* name = XKeysymToString(keysym);
-    SeMErrMult("keybd_event: no free key code for the key symbol ", name ? name : "?", nullptr);
+  if (spareBound_.empty()) {
+    if (report) {
+      const char* name = XKeysymToString(keysym);
+      SeMErrMult("keybd_event: no free key code for the key symbol ", name ? name : "?", nullptr);
+    }
+    return 0;
   }
-  return 0;
+  // All lent codes are taken: lend the oldest again, once its last event had time to be read.
+  KeyCode code = spareBound_[recycle_++ % spareBound_.size()];
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  std::vector<KeySym> syms(static_cast<std::size_t>(symsPerCode_), NoSymbol);
+  syms[0] = keysym;
+  if (symsPerCode_ > 1 && X11ShiftedKeysym(keysym)) syms[1] = X11ShiftedKeysym(keysym);
+  unsigned long mark = Mark();
+  XChangeKeyboardMapping(dpy_, code, symsPerCode_, syms.data(), 1);
+  XErrorRecord error;
+  if (Failed(mark, &error)) {
+    if (report) PushXError("XChangeKeyboardMapping", error, 0);
+    return 0;
+  }
+  std::copy(syms.begin(), syms.end(),
+            &keymap_[static_cast<std::size_t>(code - minKeycode_) * symsPerCode_]);
+  for (KeyCode& c : vkCodes_)
+    if (c == code) c = 0;
+  return code;
 }
 
 KeyCode X11Desktop::KeycodeForVk(U1 vk, bool report) {
