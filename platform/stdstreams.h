@@ -8,6 +8,9 @@ int PlatformStreamFileNo(int which);
 bool PlatformStreamIsTerminal(int fd);
 void* PlatformStdHandle(int which);
 void PlatformSetBinary(int fd);
+// Puts the null device where a standard stream is missing, so that files opened later do
+// not take its number and receive the program's console output.
+void PlatformFillMissingStreams();
 
 // Full path of the own image; false when it cannot be found.
 bool PlatformImagePath(char* bf, U4 size);

@@ -197,7 +197,9 @@ bool LibraryPass(const char* const* argv) {
           SeMErrMult("Failure changing to directory ", value, nullptr);
           return false;
         }
-        CopyText(home_dir, value, kPgmTextSz);
+        // A relative value would mean something else once we are in it.
+        CurrentDir(home_dir, kPgmTextSz);
+        if (!home_dir[0]) CopyText(home_dir, value, kPgmTextSz);
         std::string dst = std::string(home_dir) + kDirSep + FileNamePart(pgm_log_fn);
         if (pgm_log_fn[0] && !EqualNoCase(dst.c_str(), pgm_log_fn)) MovePgmLog(dst.c_str());
         if (ErrSet) return false;
@@ -317,7 +319,7 @@ const char* ProgramName() {
 void ProgramInit(const char* const* argv) {
   if (ErrSet || pgm_pid != 0 || !argv || !argv[0]) return;
   // 1. Options that memory set-up and the fault handlers need before anything else.
-  bool daemon_by_option = false;  // an explicit choice either way beats the stream test
+  bool daemon_by_option = false; // an explicit choice either way beats the stream test
   for (U4 i = 1; argv[i]; ++i) {
     const char* arg = argv[i];
     const char* value = ValueOf(arg);
@@ -382,9 +384,11 @@ void ProgramInit(const char* const* argv) {
     err_file_deleted = true;
     DeleteOldFile(pgm_err_fn);
   }
-  OpenPgmLog(255);
-  // 13 - 15.
+  // 13 - 15. The streams are examined before the log opens: a file opened now would
+  // take the number of a missing stream.
   ProgramInitStreams();
+  PlatformFillMissingStreams();
+  OpenPgmLog(255);
   if (!daemon_by_option && stdin_fno < 0 && stdout_fno < 0 && stderr_fno < 0) daemon_pgm = true;
   int n = PlatformProcessorCount();
   processor_cnt = static_cast<I2>(n < 1 ? 1 : n > 32767 ? 32767 : n);

@@ -25,6 +25,17 @@ void* PlatformStdHandle(int) {
 
 void PlatformSetBinary(int) {}
 
+void PlatformFillMissingStreams() {
+  for (int fd = 0; fd < 3; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1) continue;
+    int n = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    if (n >= 0 && n != fd) {
+      dup2(n, fd);
+      close(n);
+    }
+  }
+}
+
 bool PlatformImagePath(char* bf, U4 size) {
   if (!bf || size == 0) return false;
   ssize_t n = readlink("/proc/self/exe", bf, size - 1);

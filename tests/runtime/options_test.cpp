@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-using procrun::Run;
-
 namespace {
 
 const std::string kProbe = ARGPROBE_EXE;
@@ -19,7 +17,7 @@ protected:
     std::filesystem::remove_all(dir_, ec);
   }
   procrun::Result Probe(const std::vector<std::string>& args, const std::string& env = "") {
-    return Run(kProbe, args, dir_, env);
+    return procrun::Run(kProbe, args, dir_, env);
   }
   std::filesystem::path dir_;
 };
@@ -127,10 +125,10 @@ TEST_F(Options, LogFileAndHomeDirectory) {
 #ifndef _WIN32
 TEST_F(Options, NoStandardStreamMakesADaemon) {
   auto res = (dir_ / "res.txt").string();
-  auto r = Run(kProbe, {"-out=" + res}, dir_, "", "<&- >&- 2>&-");
+  auto r = procrun::Run(kProbe, {"-out=" + res}, dir_, "", "<&- >&- 2>&-");
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(procrun::ReadFile(res).find("daemon=1 "), std::string::npos) << procrun::ReadFile(res);
-  r = Run(kProbe, {"-out=" + res, "-daemon_pgm=no"}, dir_, "", "<&- >&- 2>&-");
+  r = procrun::Run(kProbe, {"-out=" + res, "-daemon_pgm=no"}, dir_, "", "<&- >&- 2>&-");
   EXPECT_NE(procrun::ReadFile(res).find("daemon=0 "), std::string::npos) << procrun::ReadFile(res);
   r = Probe({"-daemon_pgm"});
   EXPECT_NE(r.out.find("daemon=1 "), std::string::npos) << r.out;
