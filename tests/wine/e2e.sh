@@ -1,0 +1,147 @@
+#!/bin/bash
+# One end-to-end case: tapster.exe sends input to testwin_win32 under Wine, and the test
+# window's message log shows what arrived.
+#   e2e.sh CASE TAPSTER_EXE TESTWIN_EXE WORK_DIR
+set -u
+case_name=$1 tapster=$2 testwin=$3 work=$4
+run="$(cd "$(dirname "$0")/../../tools" && pwd)/wine-run.sh"
+limit=${E2E_LIMIT:-60} # seconds for any awaited condition
+rm -rf "$work" && mkdir -p "$work" || exit 1
+
+pids=()
+cleanup() {
+  local p
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
+  for p in "${pids[@]}"; do wait "$p" 2>/dev/null; done
+}
+trap cleanup EXIT
+
+fail() {
+  echo "FAIL ($case_name): $*"
+  local f
+  for f in "$work"/*.log "$work"/out.txt; do
+    [ -f "$f" ] && { echo "--- $f"; cat "$f"; }
+  done
+  exit 1
+}
+
+winpath() { echo "Z:${1//\//\\}"; }
+
+# Waits until FILE has a line matching the extended regular expression.
+wait_line() {
+  local file=$1 pattern=$2 deadline=$((SECONDS + limit))
+  until grep -Eq -- "$pattern" "$file" 2>/dev/null; do
+    [ $SECONDS -lt $deadline ] || fail "no line /$pattern/ in $(basename "$file") after ${limit}s"
+    sleep 0.05
+  done
+}
+
+# Starts a test window whose messages go to $work/NAME.log; options as testwin_win32's.
+start_window() {
+  local name=$1
+  shift
+  "$run" "$testwin" --log "$(winpath "$work/$name.log")" --quit-after 240 "$@" \
+    </dev/null >"$work/$name.err" 2>&1 &
+  pids+=($!)
+}
+
+ready() { wait_line "$work/$1.log" '^ready '; }
+
+# Runs tapster.exe; its standard output (without CRs) lands in $work/out.txt, status in $status.
+tapster() {
+  "$run" "$tapster" "$@" </dev/null 2>"$work/stderr.txt" | tr -d '\r' >"$work/out.txt"
+  status=${PIPESTATUS[0]}
+  [ $status -ne 77 ] || exit 77
+}
+
+expect_status() {
+  [ "$status" = "$1" ] || fail "tapster exit status $status, expected $1"
+}
+
+# The hexadecimal codes of the character messages in a window's log, in order.
+chars() { sed -n 's/^char win=[a-z]* code=\([0-9a-f]*\)$/\1/p' "$work/$1.log" | tr '\n' ' '; }
+
+field() { sed -n "s/^ready .*$2=\([-0-9,]*\).*/\1/p" "$work/$1.log" | cut -d, -f"$3"; }
+
+case $case_name in
+key)
+  start_window w --title "E2E Keys"
+  ready w
+  tapster "E2E Keys/A" "E2E Keys/F5/D" "E2E Keys/F5/U"
+  expect_status 0
+  [ "$(grep -xE 'E2E Keys/(A|F5/D|F5/U)' "$work/out.txt" | tr '\n' ';')" = \
+    "E2E Keys/A;E2E Keys/F5/D;E2E Keys/F5/U;" ] || fail "commands not echoed in order"
+  wait_line "$work/w.log" '^keyup win=top vk=74 '
+  got=$(grep -E '^key(down|up) ' "$work/w.log" | sed 's/ scan=.*//' | tr '\n' ';')
+  [ "$got" = "keydown win=top vk=41;keyup win=top vk=41;keydown win=top vk=74;keyup win=top vk=74;" ] ||
+    fail "key messages: $got"
+  grep -q '^keydown win=top vk=41 scan=1e$' "$work/w.log" || fail "A without its scan code"
+  ;;
+text)
+  start_window w --title "E2E Text"
+  ready w
+  tapster "E2E Text/'Hello World<enter>'"
+  expect_status 0
+  wait_line "$work/w.log" '^keyup win=top vk=0d '
+  got=$(chars w)
+  [ "$got" = "48 65 6c 6c 6f 20 57 6f 72 6c 64 0d " ] || fail "characters: $got"
+  ;;
+click)
+  start_window w --title "E2E Click" --x 150 --y 120
+  ready w
+  tapster "E2E Click/Mouse:L//10/20" "E2E Click///40/30"
+  expect_status 0
+  # Command offsets count from the outer corner; the window reports client positions.
+  x=$(($(field w rect 1) + 20 - $(field w client 1)))
+  y=$(($(field w rect 2) + 10 - $(field w client 2)))
+  wait_line "$work/w.log" "^lbuttonup win=top x=$x y=$y\$"
+  grep -q "^lbuttondown win=top x=$x y=$y\$" "$work/w.log" || fail "no press at $x,$y"
+  wait_line "$work/w.log" "^mousemove win=top x=$((x + 10)) y=$((y + 30))\$"
+  grep -q '^rbutton' "$work/w.log" && fail "a right button message"
+  ;;
+lookup)
+  start_window c --title "E2E By Class" --class "TapsterE2EClass"
+  start_window t --title "E2E Tilde Title" --x 300 --y 250
+  ready c
+  ready t
+  tapster "Class:tapstere2e~/B" "E2E T~de Ti~/C" "class:TAPSTERE2ECLASS/D"
+  expect_status 0
+  wait_line "$work/c.log" '^keyup win=top vk=44 '
+  wait_line "$work/t.log" '^keyup win=top vk=43 '
+  grep -q 'vk=42' "$work/c.log" || fail "B did not reach the window found by class"
+  grep -q 'vk=4[24]' "$work/t.log" && fail "keys of the class window reached the other one"
+  ;;
+child)
+  start_window w --title "E2E Parent" --child-title "E2E Kid Field"
+  ready w
+  tapster "E2E Kid ~/X"
+  expect_status 0
+  wait_line "$work/w.log" '^keyup win=child vk=58 '
+  grep -q '^keydown win=child vk=58 ' "$work/w.log" || fail "X did not go to the child window"
+  ;;
+delayed)
+  # tapster starts first and waits; the window appears 300 ms after its own program starts.
+  tapster /TMO=30000 "E2E Late/A" &
+  tapster_pid=$!
+  start_window w --title "E2E Late" --delay 300
+  wait $tapster_pid
+  status=$?
+  [ $status -ne 77 ] || exit 77
+  expect_status 0
+  grep -q '^started ' "$work/w.log" || fail "the window's program never started"
+  wait_line "$work/w.log" '^keyup win=top vk=41 '
+  ;;
+missing)
+  tapster /TMO=300 "E2E Nobody Here/A"
+  expect_status 1
+  grep -qx 'E2E Nobody Here/A' "$work/out.txt" || fail "command not echoed"
+  # The message may carry its callers group after the text.
+  grep -q '^ERROR: Window "E2E Nobody Here" not found\( \[\[.*\]\]\)\?$' "$work/out.txt" ||
+    fail "no not-found error line"
+  ;;
+*)
+  echo "unknown case $case_name" >&2
+  exit 2
+  ;;
+esac
+echo "ok ($case_name)"
