@@ -416,8 +416,8 @@ void ErrFileName() {
   if (dot && (!sep || dot > sep)) *dot = '\0';
   U4 len = static_cast<U4>(std::strlen(name));
   if (len > kPgmTextSz - 5) len = kPgmTextSz - 5;
-  name[len] = '\0';
-  std::snprintf(pgm_err_fn, sizeof pgm_err_fn, "%s.err", name);
+  std::memcpy(pgm_err_fn, name, len);
+  std::memcpy(pgm_err_fn + len, ".err", 5);
 }
 
 bool MovePgmLog(const char* destination) {

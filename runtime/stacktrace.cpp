@@ -10,6 +10,13 @@
 #include <cstdlib>
 #include <cstring>
 
+// The walk reads raw stack words, redzones of the address sanitizer included.
+#if defined(__GNUC__)
+#define TAP_RAW_STACK_READ __attribute__((no_sanitize("address")))
+#else
+#define TAP_RAW_STACK_READ
+#endif
+
 namespace {
 
 constexpr U4 kMaxFrames = 100;
@@ -63,7 +70,7 @@ struct FrameWalk {
     constexpr U8 kWord = sizeof(uintptr_t);
     return frame != 0 && frame % kWord == 0 && bounded && frame >= low && frame + 2 * kWord <= high;
   }
-  bool Step(U8 frame, U8* next, U8* ret) const {
+  TAP_RAW_STACK_READ bool Step(U8 frame, U8* next, U8* ret) const {
     if (!Valid(frame)) return false;
     const uintptr_t* words = reinterpret_cast<const uintptr_t*>(static_cast<uintptr_t>(frame));
     *next = words[0];
@@ -98,6 +105,13 @@ char* Callers(U8 start, U2 skip) {
     if (main) break;
   }
   return callersBf;
+}
+
+TAP_RAW_STACK_READ void AppendBytes(char* line, size_t size, const U1* from, U8 end) {
+  for (const U1* p = from; reinterpret_cast<uintptr_t>(p) < end; ++p) {
+    size_t len = std::strlen(line);
+    std::snprintf(line + len, size - len, " %02x", *p);
+  }
 }
 
 } // namespace
@@ -178,10 +192,7 @@ void LogStackFrames(U8 address, U8 frame) {
       U8 end = frame + 2 * sizeof(uintptr_t) + 20;
       if (walk.Valid(next) && next > frame && next < end) end = next;
       if (end > walk.high) end = walk.high;
-      for (const U1* p = args; reinterpret_cast<uintptr_t>(p) < end; ++p) {
-        len = std::strlen(line);
-        std::snprintf(line + len, sizeof line - len, " %02x", *p);
-      }
+      AppendBytes(line, sizeof line, args, end);
     }
     LogStMult(line, nullptr);
     if (!stepped || ret == 0) break;
