@@ -87,7 +87,7 @@ text)
   [ "$got" = "48 65 6c 6c 6f 20 57 6f 72 6c 64 0d " ] || fail "characters: $got"
   ;;
 click)
-  start_window w --title "E2E Click" --x 150 --y 120
+  start_window w --title "E2E Click" --x 150 --y 120 --popup 1
   ready w
   tapster "E2E Click/Mouse:L//10/20" "E2E Click///40/30"
   expect_status 0

@@ -2,7 +2,8 @@
 // focus and activation message it receives to a file, one line each, flushed at once.
 //
 //   testwin_win32 --log FILE --title TEXT [--class NAME] [--child-title TEXT]
-//                 [--child-class NAME] [--delay MS] [--x N --y N --w N --h N] [--quit-after S]
+//                 [--child-class NAME] [--delay MS] [--x N --y N --w N --h N] [--popup 1]
+//                 [--quit-after S]
 //
 // Lines: "ready hwnd=H child=H rect=L,T,R,B client=X,Y" once the window is shown, then
 // "keydown win=top vk=41 scan=1e", "char win=top code=48", "lbuttondown win=child x=10 y=20",
@@ -137,7 +138,7 @@ bool Register(const char* className) {
 int Usage() {
   std::fprintf(stderr, "usage: testwin_win32 --log FILE --title TEXT [--class NAME] "
                        "[--child-title TEXT] [--child-class NAME] [--delay MS] "
-                       "[--x N --y N --w N --h N] [--quit-after S]\n");
+                       "[--x N --y N --w N --h N] [--popup 1] [--quit-after S]\n");
   return 2;
 }
 
@@ -150,6 +151,8 @@ int main(int argc, char** argv) {
   const char* childTitle = nullptr;
   const char* childClass = "TapsterTestChild";
   int delayMs = 0, x = 100, y = 100, w = 400, h = 300, quitAfter = 120;
+  // A popup has no caption: offsets from its outer corner land in the client area.
+  bool popup = false;
   for (int i = 1; i < argc; ++i) {
     if (i + 1 >= argc) return Usage();
     const char* opt = argv[i];
@@ -176,11 +179,14 @@ int main(int argc, char** argv) {
       h = std::atoi(value);
     else if (!std::strcmp(opt, "--quit-after"))
       quitAfter = std::atoi(value);
+    else if (!std::strcmp(opt, "--popup"))
+      popup = std::atoi(value) != 0;
     else
       return Usage();
   }
   if (!logName || !title) return Usage();
-  logFile = std::fopen(logName, "w");
+  // Binary mode: plain LF lines for the tests that read them.
+  logFile = std::fopen(logName, "wb");
   if (!logFile) {
     std::fprintf(stderr, "testwin_win32: cannot open %s\n", logName);
     return 1;
@@ -193,8 +199,9 @@ int main(int argc, char** argv) {
     return 1;
   }
   HINSTANCE instance = GetModuleHandleA(nullptr);
-  topWindow = CreateWindowExA(0, className, title, WS_OVERLAPPEDWINDOW, x, y, w, h, nullptr,
-                              nullptr, instance, nullptr);
+  topWindow =
+      CreateWindowExA(0, className, title, popup ? WS_POPUP | WS_BORDER : WS_OVERLAPPEDWINDOW, x, y,
+                      w, h, nullptr, nullptr, instance, nullptr);
   if (!topWindow) {
     Line("error CreateWindowExA %lu", GetLastError());
     return 1;
