@@ -24,7 +24,14 @@ char* PutCut(char* bf, U4 bfsz, const char* text, size_t len, bool incomplete = 
   return bf;
 }
 
-__attribute__((format(printf, 3, 4))) char* FmtCut(char* bf, U4 bfsz, const char* fmt, ...) {
+#if defined(_WIN32)
+#define TAP_PRINTF_FMT gnu_printf // the MinGW stdio, which takes the C99 conversions
+#else
+#define TAP_PRINTF_FMT printf
+#endif
+
+__attribute__((format(TAP_PRINTF_FMT, 3, 4))) char* FmtCut(char* bf, U4 bfsz, const char* fmt,
+                                                           ...) {
   char tmp[1024];
   va_list ap;
   va_start(ap, fmt);
