@@ -38,7 +38,8 @@ void Collect(Pieces& pc, const char* first, va_list ap) {
 bool Overlaps(const void* a, U8 alen, const void* b, U8 blen) {
   const auto x = reinterpret_cast<std::uintptr_t>(a);
   const auto y = reinterpret_cast<std::uintptr_t>(b);
-  return x < y + blen && y < x + alen;
+  // Differences instead of end addresses: an end past the top of memory must not wrap.
+  return x >= y ? x - y < blen : y - x < alen;
 }
 
 // Does any piece (its terminator included) share bytes with [bf, bf + sz)?
