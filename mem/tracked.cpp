@@ -299,16 +299,16 @@ memdsc* PtMDP(const void* pt, bool check) {
       if (Signature(d) == kMemDscLive) return d;
       return bad_signature(d->signature, false);
     }
-    if (FreedPts().count(p)) {
-      const U1 freed_sig[4] = {0xF3, 0xE2, 0xD1, 0xC0};
-      return bad_signature(freed_sig, true);
-    }
     // Inside one of our blocks, but not at its start: the bytes before it are readable.
     it = live.upper_bound(p);
     if (it != live.begin()) {
       --it;
       if (p >= it->first + 4 && p < it->first + it->second)
         return bad_signature(reinterpret_cast<const U1*>(p - 4), false);
+    }
+    if (FreedPts().count(p)) {
+      const U1 freed_sig[4] = {0xF3, 0xE2, 0xD1, 0xC0};
+      return bad_signature(freed_sig, true);
     }
   }
   if (check) {
