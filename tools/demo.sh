@@ -1,0 +1,98 @@
+#!/usr/bin/env bash
+# Tapster at work: on a private X display (with a window manager when openbox is there),
+# type "Hello World" and Enter into a test window and click into it, then show what the
+# window received. Everything started here is stopped again.
+#
+#   tools/demo.sh [build folder]        (default build/native)
+set -u
+
+build=${1:-build/native}
+tapster=$build/tapster
+testwin=$build/tools/testwin_x11/testwin_x11
+for exe in "$tapster" "$testwin"; do
+  if [[ ! -x $exe ]]; then
+    echo "demo: $exe is missing; build first (cmake --build $build)" >&2
+    exit 1
+  fi
+done
+command -v Xvfb >/dev/null || { echo "demo: Xvfb is not installed" >&2; exit 1; }
+
+work=$(mktemp -d /tmp/tapster-demo-XXXXXX)
+pids=()
+cleanup() {
+  local i
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+    kill "${pids[i]}" 2>/dev/null
+    wait "${pids[i]}" 2>/dev/null
+  done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# Wait up to $1 tenths of a second for the command that follows to succeed.
+wait_for() {
+  local tenths=$1
+  shift
+  while ! "$@" >/dev/null 2>&1; do
+    ((tenths-- > 0)) || return 1
+    sleep 0.1
+  done
+}
+
+# A display number in use has a socket, a lock file or an abstract socket.
+free_display() {
+  [[ ! -e /tmp/.X11-unix/X$1 && ! -e /tmp/.X$1-lock ]] &&
+    ! grep -q "@/tmp/.X11-unix/X$1\$" /proc/net/unix 2>/dev/null
+}
+display=
+for n in $(seq $((300 + $$ % 300)) 699); do
+  free_display "$n" || continue
+  Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+  pid=$!
+  if wait_for 200 xdpyinfo -display ":$n"; then
+    pids+=("$pid")
+    display=:$n
+    break
+  fi
+  kill "$pid" 2>/dev/null
+  wait "$pid" 2>/dev/null
+done
+[[ -n $display ]] || { echo "demo: Xvfb did not start" >&2; exit 1; }
+export DISPLAY=$display
+echo "demo: X display $display"
+
+if command -v openbox >/dev/null; then
+  HOME=$work openbox --sm-disable >"$work/openbox.log" 2>&1 &
+  pids+=($!)
+  wm_ready() { xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id #'; }
+  wait_for 200 wm_ready || { echo "demo: openbox did not start" >&2; exit 1; }
+  echo "demo: window manager openbox"
+fi
+
+received=$work/received.txt
+"$testwin" --title "Tapster Demo" --geometry 400x200+100+100 --out "$received" &
+pids+=($!)
+wait_for 200 grep -q '^ready' "$received" || { echo "demo: the test window did not open" >&2; exit 1; }
+
+echo "demo: running tapster"
+"$tapster" "Tapster Demo/'Hello World<enter>'" "Tapster Demo/Mouse:L//60/40"
+status=$?
+echo "demo: tapster ended with status $status"
+
+wait_for 200 grep -q '^ButtonRelease' "$received"
+echo "demo: the window received:"
+grep -v '^Motion' "$received" | sed 's/^/  /'
+
+# The text the key presses produced, from their hexadecimal bytes.
+typed=
+while read -r hex; do
+  for ((i = 0; i < ${#hex}; i += 2)); do typed+=$(printf "\\x${hex:i:2}"); done
+done < <(sed -n 's/^KeyPress .* text=\([0-9a-f]*\) .*/\1/p' "$received")
+echo "demo: typed text: \"${typed%$'\r'}\" followed by $([[ $typed == *$'\r' ]] && echo Enter || echo nothing)"
+
+if [[ $status -eq 0 && $typed == $'Hello World\r' ]] && grep -q '^ButtonPress .*button=1' "$received"; then
+  echo "demo: success"
+  exit 0
+fi
+echo "demo: FAILED" >&2
+exit 1
