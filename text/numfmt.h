@@ -35,7 +35,7 @@ char* PrintableText_MyBf(const char* st, U4 len, U4 max, char* bf, U4 bfsz);
 // A text usable as a file name: blanks become `space_ch`, characters illegal in file names '_'.
 char* TextFN_MyBf(const char* st, char space_ch, char* bf, U4 bfsz);
 
-// Number objects for Mult lists: VS10_U8(n).bf (or .c_str()).
+// Number objects for Mult lists: pass VS10_U8(n).bf (or .St()), never the object itself.
 struct VS10_U8 {
   char bf[128];
   explicit VS10_U8(U8 v, const char* fmt = nullptr, bool commas = false);
@@ -46,6 +46,7 @@ struct VS10_U8 {
   explicit VS10_U8(U1 v, const char* fmt = nullptr, bool commas = false)
       : VS10_U8(static_cast<U8>(v), fmt, commas) {}
   const char* c_str() const { return bf; }
+  const char* St() const { return bf; }
 };
 struct VS10_I8 {
   char bf[128];
@@ -53,14 +54,17 @@ struct VS10_I8 {
   explicit VS10_I8(I4 v, const char* fmt = nullptr, bool commas = false)
       : VS10_I8(static_cast<I8>(v), fmt, commas) {}
   const char* c_str() const { return bf; }
+  const char* St() const { return bf; }
 };
 struct SecondsS {
   char bf[32];
   explicit SecondsS(I8 secs) { SecondsS_MyBf(secs, bf, sizeof bf); }
   const char* c_str() const { return bf; }
+  const char* St() const { return bf; }
 };
 struct MinutesS {
   char bf[32];
   explicit MinutesS(I8 mins) { MinutesS_MyBf(mins, bf, sizeof bf); }
   const char* c_str() const { return bf; }
+  const char* St() const { return bf; }
 };
