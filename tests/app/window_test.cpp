@@ -1,5 +1,7 @@
 #include "app/inject.h"
+#include "app/simcmd.h"
 #include "app/winlookup.h"
+#include "errlog/pgmlog.h"
 
 #include "app_fixture.h"
 
@@ -167,4 +169,31 @@ TEST(WindowTexts, NamesOfShowCommandsAndStyles) {
   EXPECT_STREQ(WindowStyleText(0x40C00000, buf, sizeof buf), "/BORDER/CAPTION/CHILD/DLGFRAME");
   EXPECT_STREQ(WindowStyleText(0, buf, sizeof buf), "");
   EXPECT_STREQ(WindowStyleText(0x40C00000, buf, 12), "/BORDER");
+}
+
+TEST_F(WindowTest, TraceLinesAndTheSiblingProgram) {
+  auto lastLine = [] { return std::string(log_line); };
+  debug_level = 1;
+  SimCmd("/Foo//3", 0);
+  EXPECT_EQ(TakeError(), "Bad key name \"Foo\"");
+  EXPECT_NE(lastLine().find("SimCmd:wnd= keyt=Foo myt=3 ud=03 gy=3 gx=0"), std::string::npos)
+      << lastLine();
+  SimMouse(1, 3, 0, -2, 5, false);
+  EXPECT_NE(lastLine().find("SimMouse:vk=01 ud=03 hwnd=0 gy=-2 gx=5 abs=False"), std::string::npos)
+      << lastLine();
+  Tapster(0xBF, 2, 0);
+  EXPECT_NE(lastLine().find("Tapster:vk=bf ud=02 hwnd=0"), std::string::npos) << lastLine();
+  debug_level = 0;
+
+  // A daemon program leaves the raising to "Frontwin.exe", which it waits for.
+  HWND_T n = Window("Notepad");
+  d.calls.clear();
+  daemon_pgm = true;
+  ActivateWindow(n, false);
+  daemon_pgm = false;
+  std::string want =
+      "Frontwin.exe " + std::to_string(static_cast<unsigned long long>(n)) + " False";
+  EXPECT_NE(lastLine().find("ExecSystemMult:cmd=" + want), std::string::npos) << lastLine();
+  EXPECT_TRUE(d.calls.empty());
+  TakeError();
 }
