@@ -126,7 +126,7 @@ TEST_F(Options, TheProgramItselfRejectsUnknownOptions) {
   auto r = procrun::Run(TAPSTER_EXE, {"-DEBUG=0", "-nosuchoption"}, dir_);
   EXPECT_EQ(r.status, 1) << r.out << r.err;
   EXPECT_NE(r.err.find("Unrecognized argument \"-nosuchoption\""), std::string::npos) << r.err;
-  r = procrun::Run(TAPSTER_EXE, {"-DEB=0", "-BELL=no"}, dir_); // options only: nothing to do
+  r = procrun::Run(TAPSTER_EXE, {"-DEBUG=0", "-BELL=no"}, dir_); // options only: nothing to do
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(r.out, "");
 }
