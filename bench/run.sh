@@ -15,12 +15,14 @@ trap 'rm -rf "$out"' EXIT
 
 python3 - "$out/files.json" "$out/numbers.json" <<'PY'
 import json, sys
-times = {}
+real, cpu = {}, {}
 for path in sys.argv[1:]:
     for b in json.load(open(path))["benchmarks"]:
-        times[b["name"]] = b["real_time"]
+        name = b["name"].split("/")[0]
+        real[name], cpu[name] = b["real_time"], b["cpu_time"]
 for ours, theirs in (("BM_FLReadRec", "BM_StdGetline"), ("BM_St10I8", "BM_StdStrtoll")):
-    if ours in times and theirs in times:
-        print(f"{ours} / {theirs}: {times[ours] / times[theirs]:.2f} "
-              f"({times[ours]:.1f} vs {times[theirs]:.1f} ms)")
+    if ours in real and theirs in real:
+        print(f"{ours} / {theirs}: time ratio {real[ours] / real[theirs]:.2f} "
+              f"({real[ours]:.1f} vs {real[theirs]:.1f} ms), "
+              f"cpu ratio {cpu[ours] / cpu[theirs]:.2f}")
 PY
