@@ -32,6 +32,9 @@ void PlatformSetBinary(int fd) {
   _setmode(fd, _O_BINARY);
 }
 
+// Missing streams keep negative file numbers on Windows; files never take their place.
+void PlatformFillMissingStreams() {}
+
 bool PlatformImagePath(char* bf, U4 size) {
   if (!bf || size == 0) return false;
   DWORD n = K32GetProcessImageFileNameA(GetCurrentProcess(), bf, size);
