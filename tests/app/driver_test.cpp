@@ -106,6 +106,9 @@ TEST_F(DriverTest, FailuresEndTheRunWithOneErrorLine) {
   ProcessRun r = Start("/Foo");
   EXPECT_EQ(r.status, 1);
   ExpectErrorLine(AfterEcho(r.out, "/Foo\n"), "Bad key name \"Foo\"");
+#if !defined(_WIN32)
+  EXPECT_NE(r.out.find("/TapsterMain/"), std::string::npos) << r.out; // the callers group
+#endif
   ExpectLogClosed();
 
   // A bad timeout: the command after it never runs, so it is not echoed.
