@@ -170,6 +170,11 @@ private:
   bool Failed(unsigned long mark, XErrorRecord* error = nullptr);
   void PushXError(const char* call, const XErrorRecord& error, Window window);
   void PushLost();
+  // After a round trip: the connection broke (and that is on the error stack).
+  bool Lost() {
+    if (lost_) PushLost();
+    return lost_;
+  }
 
   bool Property(Window w, Atom property, Atom type, std::vector<unsigned char>* data, int* format,
                 unsigned long* items, Atom* actualType = nullptr);
@@ -346,7 +351,7 @@ bool X11Desktop::Failed(unsigned long mark, XErrorRecord* error) {
       ++it;
     }
   }
-  return failed || lost_;
+  return Lost() || failed;
 }
 
 void X11Desktop::PushXError(const char* call, const XErrorRecord& error, Window window) {
@@ -371,7 +376,7 @@ bool X11Desktop::Property(Window w, Atom property, Atom type, std::vector<unsign
   int status = XGetWindowProperty(dpy_, w, property, 0, 1L << 20, False, type, &actual, format,
                                   items, &after, &bytes);
   // A reply means the request is done; an error reply was taken by the handler already.
-  bool failed = status != Success;
+  bool failed = Lost() || status != Success;
   for (auto it = errors_.begin(); it != errors_.end();) {
     if (it->serial >= mark) {
       failed = true;
@@ -454,7 +459,7 @@ bool X11Desktop::Parent(Window w, Window* parent) {
   unsigned long mark = Mark();
   Status ok = XQueryTree(dpy_, w, &rootReturn, &parentReturn, &kids, &n);
   if (kids) XFree(kids);
-  bool failed = !ok;
+  bool failed = Lost() || !ok;
   for (auto it = errors_.begin(); it != errors_.end();)
     if (it->serial >= mark)
       failed = true, it = errors_.erase(it);
@@ -469,7 +474,7 @@ bool X11Desktop::Children(Window w, std::vector<Window>* children) {
   unsigned int n = 0;
   unsigned long mark = Mark();
   Status ok = XQueryTree(dpy_, w, &rootReturn, &parentReturn, &kids, &n);
-  bool failed = !ok;
+  bool failed = Lost() || !ok;
   for (auto it = errors_.begin(); it != errors_.end();)
     if (it->serial >= mark)
       failed = true, it = errors_.erase(it);
@@ -561,7 +566,7 @@ Window X11Desktop::CurrentFocus() {
   Window focus = None;
   int revert = 0;
   XGetInputFocus(dpy_, &focus, &revert);
-  return focus == PointerRoot ? None : focus;
+  return Lost() || focus == PointerRoot ? None : focus;
 }
 
 void X11Desktop::Activate(Window topLevel) {
@@ -1021,6 +1026,7 @@ I2 X11Desktop::GetKeyState(int virtualKey) {
     int rx, ry, wx, wy;
     XQueryPointer(dpy_, root_, &r, &c, &rx, &ry, &wx, &wy, &mask);
   }
+  if (Lost()) return 0;
   bool down = false, toggled = false;
   switch (virtualKey) {
   case kVkShift:
@@ -1158,10 +1164,7 @@ bool X11Desktop::GetCursorPos(WinPoint* point) {
   int rx = 0, ry = 0, wx, wy;
   unsigned int mask;
   XQueryPointer(dpy_, root_, &r, &c, &rx, &ry, &wx, &wy, &mask);
-  if (lost_) {
-    PushLost();
-    return false;
-  }
+  if (Lost()) return false;
   point->x = rx;
   point->y = ry;
   return true;
