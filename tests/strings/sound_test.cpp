@@ -51,6 +51,13 @@ TEST_F(Soundness, HostileInputs) {
   EXPECT_EQ(TakeErr(), "StToStMult:alloca failure: req sz=1002");
   EXPECT_EQ(std::string(huge), big);
 
+  // Sizes near the 32-bit limit fail instead of wrapping into a small block.
+  EXPECT_EQ(AllocU1(0xFFFFFFF0u), nullptr);
+  EXPECT_EQ(TakeErr(), "AllocU1:Mem alloc failure (req=4294967312 free=0 largestBlock=0)");
+  EXPECT_EQ(AllocU4(0x40000001u), nullptr);
+  EXPECT_TRUE(ErrSet);
+  ClearErr();
+
   // Edits at the edges.
   char st[8] = "abcdef";
   RemovePart(st, 2, 100);
