@@ -221,6 +221,8 @@ private:
   Window wmCheck_ = 0; // the window manager's check window, once verified
   bool wmRunning_ = false;
   Clock::time_point wmCheckedAt_{};
+  Window foregroundFocus_ = 0, foregroundTop_ = 0; // the last focus and its top-level window
+  Clock::time_point foregroundAt_{};
 
   int enumDepth_ = 0;
   std::unordered_map<Window, std::string> titleCache_; // titles read within one enumeration
@@ -711,6 +713,10 @@ HWND_T X11Desktop::GetForegroundWindow() {
   if (!Ready()) return 0;
   Window focus = CurrentFocus();
   if (!focus || focus == root_) return 0;
+  // Typed text asks once per character; the window holding the focus stays the same.
+  Clock::time_point now = Clock::now();
+  if (focus == foregroundFocus_ && now - foregroundAt_ < std::chrono::milliseconds(250))
+    return foregroundTop_;
   Window top = TopLevelOf(focus);
   if (!top && WmRunning()) {
     // The focus sits in a frame or in the window manager's own window.
@@ -718,6 +724,9 @@ HWND_T X11Desktop::GetForegroundWindow() {
     if (WindowListProperty(root_, atoms_[kNetActiveWindow], &active) && !active.empty())
       top = active[0];
   }
+  foregroundFocus_ = top ? focus : 0;
+  foregroundTop_ = top;
+  foregroundAt_ = now;
   return top;
 }
 
@@ -917,12 +926,14 @@ void X11Desktop::LoadKeyboard() {
 }
 
 void X11Desktop::RefreshKeyboardIfChanged() {
-  // Mapping changes are announced to every client, this one included; checking the local
-  // queue costs no round trip.
+  // Mapping changes are announced to every client, this one included, and land in the
+  // local queue with the replies; looking there costs no input or output.
   XEvent e;
   bool changed = false;
-  while (XCheckTypedEvent(dpy_, MappingNotify, &e))
-    if (e.xmapping.request != MappingPointer) changed = true;
+  while (XEventsQueued(dpy_, QueuedAlready) > 0) {
+    XNextEvent(dpy_, &e);
+    if (e.type == MappingNotify && e.xmapping.request != MappingPointer) changed = true;
+  }
   if (changed || !keyboardLoaded_) LoadKeyboard();
 }
 
@@ -1038,12 +1049,15 @@ I2 X11Desktop::GetKeyState(int virtualKey) {
   case kVkMenu:
     down = mask & ModifierMaskOf(KeycodeForVk(static_cast<U1>(kVkMenu), false));
     break;
+  case kVkCapital:
+    // Asked before every letter typed: the lock alone, without a second round trip.
+    toggled = mask & LockMask;
+    break;
   default: {
     KeyCode code = KeycodeForVk(static_cast<U1>(virtualKey), false);
     char keys[32] = {};
     XQueryKeymap(dpy_, keys);
     down = KeyDown(keys, code);
-    if (virtualKey == kVkCapital) toggled = mask & LockMask;
     if (virtualKey == kVkNumlock) toggled = mask & ModifierMaskOf(code);
     break;
   }
