@@ -51,8 +51,9 @@ bool IsMain(const char* symbol) {
 // Appends piece to the callers buffer; false once it is full.
 bool AppendCaller(U4& len, const char* piece) {
   size_t n = std::strlen(piece);
-  bool fits = len + n < kCallersSize;
-  if (!fits) n = kCallersSize - 1 - len;
+  size_t room = len < kCallersSize - 1 ? kCallersSize - 1 - len : 0;
+  bool fits = n <= room;
+  if (!fits) n = room;
   std::memcpy(callersBf + len, piece, n);
   len += static_cast<U4>(n);
   callersBf[len] = '\0';
@@ -255,6 +256,8 @@ void CrashMe(const char* name, int mode) {
   ErrSet = pending;
   ErrLevelSet[ErrLevel] = pending;
   if (pgm_log_st) std::fflush(pgm_log_st);
-  PlatformRaiseFault(mode);
+  // The fault reaches the handlers that start-up installed; without them the system's
+  // default handling of a fault would only start a debugger, so the program aborts.
+  if (pgm_pid != 0 && fault_handler_ena) PlatformRaiseFault(mode);
   std::abort();
 }
