@@ -52,7 +52,11 @@ inline Result Run(const std::string& exe, const std::vector<std::string>& args,
                   const std::filesystem::path& dir, const std::string& env = "",
                   const std::string& extra_redirs = "") {
   std::string outfn = (dir / "run.out").string(), errfn = (dir / "run.err").string();
+#ifdef _WIN32
+  std::string cmd = "cd /d \"" + dir.string() + "\" && "; // the folder may be on another drive
+#else
   std::string cmd = "cd \"" + dir.string() + "\" && ";
+#endif
 #ifdef _WIN32
   if (!env.empty()) cmd += "set " + env + "&& ";
 #else
