@@ -399,6 +399,7 @@ void ProgramInit(const char* const* argv) {
 
 const char* ArgText(const char* const* argv, const char* name, const char* dflt,
                     bool allow_redundant) {
+  if (ErrSet) return nullptr;
   if (!argv) return name && !*name ? dflt : nullptr;
   if (!lib_pass_done) {
     lib_pass_done = true;

@@ -114,6 +114,21 @@ TEST_F(Options, LogFileAndHomeDirectory) {
   EXPECT_FALSE(std::filesystem::exists(dir_ / "argprobe.log"));
   EXPECT_NE(r.out.find("sub\n"), std::string::npos) << r.out; // the new home
 
+  // A second run truncates the log unless it appends; the trace shows the log name.
+  auto count = [](const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+      ++n;
+    return n;
+  };
+  Probe({"-LOG=my.log", "-fail", "-appendlog"});
+  EXPECT_EQ(count(procrun::ReadFile(dir_ / "my.log"), "failure on request"), 2u);
+  r = Probe({"-fail", "-pgm_log_dbg"});
+  EXPECT_NE(r.out.find("ProgramInit:1:pgm_log_dbg=1\nProgramInit:2:pgm_log_fn="), std::string::npos)
+      << r.out;
+  Probe({"-fail"});
+  EXPECT_EQ(count(procrun::ReadFile(dir_ / "argprobe.log"), "failure on request"), 1u);
+
   // Without an error nothing is logged, and an empty log is removed at the end.
   r = Probe({});
   EXPECT_EQ(r.status, 0);
