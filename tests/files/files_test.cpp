@@ -119,6 +119,12 @@ TEST_F(Files, PositionsAndReverseReading) {
   EXPECT_EQ(FLReadByteReverse(fd), '\n');
   EXPECT_EQ(FLReadByte(fd), '\n');
   EXPECT_EQ(FLReadByte(fd), 'b');
+  EXPECT_TRUE(PosFL(fd, 0));
+  EXPECT_STREQ(FLReadRec(fd), "a");
+  EXPECT_EQ(fd->rec_no, 1u);
+  EXPECT_FALSE(FLWriteBf(fd, "x", 1));
+  EXPECT_EQ(Error(), "Write error on \"" + Path("ab") + "\" (opened for reading)");
+  EXPECT_EQ(Get(Path("ab")), "a\r\nb\r\n");
   fd = FLClose(fd);
 
   // Backwards through a file several caches long, empty lines included.

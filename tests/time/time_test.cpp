@@ -89,6 +89,12 @@ TEST(Clock, SleepGoesThroughTheClockAndLogsLongSleeps) {
   EXPECT_EQ(fake.clock.sleeps, (std::vector<U4>{1500, 1000, 2000}));
 }
 
+TEST(Clock, ReadsAsCalendarTime) {
+  // The monotonic count is shifted by calendar time minus uptime, so both bases must agree.
+  const I8 diff = I8(ClockSecs()) - I8(std::time(nullptr));
+  EXPECT_LE(diff < 0 ? -diff : diff, 2) << diff;
+}
+
 TEST(Clock, ProcessTimeIsCounted) {
   volatile U8 sink = 0;
   for (U4 i = 0; i < 20000000; ++i)
