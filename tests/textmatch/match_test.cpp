@@ -1,4 +1,5 @@
 #include "errlog/errstack.h"
+#include "mem/lpm.h"
 #include "mem/tracked.h"
 #include "text/match.h"
 
@@ -236,6 +237,20 @@ TEST_F(Match, ReplaceGrowsTrackedBlock) {
   sp = ChangeWordX(sp, "b", "B");
   EXPECT_EQ(sp[3001], 'B');
   FreeSP(&sp);
+}
+
+TEST_F(Match, ReplaceIntoLPM) {
+  InternalMemInit();
+  U4 keep = lpm_block_x;
+  const char* lit = "a-b-c";
+  char* r = ReplaceText_LPM(lit, "-", "--");
+  ASSERT_FALSE(ErrSet) << Msg();
+  EXPECT_STREQ(r, "a--b--c");
+  EXPECT_STREQ(lit, "a-b-c");
+  EXPECT_EQ(replace_cnt, 2u);
+  char* again = ReplaceText_LPM(r, "--", "+"); // already in LPM: no copy first
+  EXPECT_STREQ(again, "a+b+c");
+  ResetLPM(keep);
 }
 
 } // namespace
