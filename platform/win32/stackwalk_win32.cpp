@@ -6,9 +6,12 @@
 
 #include <cxxabi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 U4 PlatformCaptureStack(U8* addresses, U4 max) {
   constexpr U4 kMax = 128;
@@ -59,29 +62,127 @@ void FunctionPart(const char* full, char* name, U4 size) {
 }
 } // namespace
 
-bool PlatformSymbolName(U8 address, char* name, U4 size, U8* offset) {
-  if (!name || size == 0) return false;
-  name[0] = '\0';
-  if (!SymbolsReady()) return false;
-  constexpr U4 kMaxName = 259;
-  alignas(SYMBOL_INFO) char record[sizeof(SYMBOL_INFO) + kMaxName];
-  SYMBOL_INFO* symbol = reinterpret_cast<SYMBOL_INFO*>(record);
-  std::memset(record, 0, sizeof record);
-  symbol->SizeOfStruct = sizeof(SYMBOL_INFO);
-  symbol->MaxNameLen = kMaxName;
-  DWORD64 displacement = 0;
-  // 32-bit addresses are handed over sign-extended, as the symbol service expects.
-  DWORD64 key = static_cast<DWORD64>(static_cast<intptr_t>(static_cast<uintptr_t>(address)));
-  if (!SymFromAddr(GetCurrentProcess(), key, &displacement, symbol)) return false;
-  const char* raw = symbol->Name;
-  if (raw[0] == '_' && raw[1] == '_' && raw[2] == 'Z') ++raw; // 32-bit leading underscore
+namespace {
+// The COFF symbol table that MinGW leaves in the image: the symbol service of a system
+// without the program's debug format finds no names, this table has them all.
+struct CoffSymbol {
+  U8 address;
+  std::string name;
+};
+std::vector<CoffSymbol> coffSymbols;
+U8 coffModule = 0;
+bool coffLoaded = false;
+
+template <typename T> T At(const std::vector<char>& bf, size_t off) {
+  T v{};
+  if (off + sizeof(T) <= bf.size()) std::memcpy(&v, bf.data() + off, sizeof(T));
+  return v;
+}
+
+void LoadCoffSymbols() {
+  coffLoaded = true;
+  HMODULE module = GetModuleHandleA(nullptr);
+  char path[MAX_PATH];
+  DWORD n = GetModuleFileNameA(module, path, sizeof path);
+  if (n == 0 || n >= sizeof path) return;
+  std::FILE* f = std::fopen(path, "rb");
+  if (!f) return;
+  std::vector<char> image;
+  char chunk[65536];
+  size_t got;
+  while ((got = std::fread(chunk, 1, sizeof chunk, f)) > 0)
+    image.insert(image.end(), chunk, chunk + got);
+  std::fclose(f);
+  U4 pe = At<U4>(image, 0x3C);
+  if (At<U4>(image, pe) != 0x00004550u) return; // "PE\0\0"
+  size_t fh = pe + 4;
+  U2 machine = At<U2>(image, fh);
+  U2 sections = At<U2>(image, fh + 2);
+  U4 symbols = At<U4>(image, fh + 8);
+  U4 count = At<U4>(image, fh + 12);
+  U2 optional = At<U2>(image, fh + 16);
+  if (symbols == 0 || count == 0) return;
+  size_t sh = fh + 20 + optional;
+  std::vector<U4> sectionRva(sections);
+  for (U2 i = 0; i < sections; ++i)
+    sectionRva[i] = At<U4>(image, sh + i * 40u + 12);
+  size_t strings = symbols + size_t{count} * 18;
+  bool underscore = machine == 0x14c; // 32-bit x86 decorates C names with "_"
+  coffModule = reinterpret_cast<uintptr_t>(module);
+  for (U4 i = 0; i < count; ++i) {
+    size_t e = symbols + size_t{i} * 18;
+    if (e + 18 > image.size()) break;
+    I2 section = At<I2>(image, e + 12);
+    U2 type = At<U2>(image, e + 14);
+    U1 aux = At<U1>(image, e + 17);
+    if (section > 0 && section <= sections && (type & 0xF0) == 0x20) {
+      std::string name;
+      if (At<U4>(image, e) == 0) {
+        size_t off = strings + At<U4>(image, e + 4);
+        for (; off < image.size() && image[off]; ++off)
+          name += image[off];
+      } else {
+        for (size_t k = 0; k < 8 && image[e + k]; ++k)
+          name += image[e + k];
+      }
+      if (underscore && !name.empty() && name[0] == '_') name.erase(0, 1);
+      U8 address = coffModule + sectionRva[section - 1] + At<U4>(image, e + 8);
+      if (!name.empty()) coffSymbols.push_back({address, std::move(name)});
+    }
+    i += aux;
+  }
+  std::sort(coffSymbols.begin(), coffSymbols.end(),
+            [](const CoffSymbol& a, const CoffSymbol& b) { return a.address < b.address; });
+}
+
+const CoffSymbol* CoffLookup(U8 address) {
+  if (!coffLoaded) LoadCoffSymbols();
+  if (coffSymbols.empty() || address < coffSymbols.front().address) return nullptr;
+  MEMORY_BASIC_INFORMATION info{};
+  if (VirtualQuery(reinterpret_cast<LPCVOID>(static_cast<uintptr_t>(address)), &info,
+                   sizeof info) == 0 ||
+      reinterpret_cast<uintptr_t>(info.AllocationBase) != coffModule)
+    return nullptr;
+  auto it = std::upper_bound(coffSymbols.begin(), coffSymbols.end(), address,
+                             [](U8 a, const CoffSymbol& s) { return a < s.address; });
+  return &*(it - 1);
+}
+
+void NameOf(const char* raw, char* name, U4 size) {
   int status = -1;
   char* demangled = raw[0] == '_' && raw[1] == 'Z'
                         ? abi::__cxa_demangle(raw, nullptr, nullptr, &status)
                         : nullptr;
   FunctionPart(status == 0 && demangled ? demangled : raw, name, size);
   std::free(demangled);
-  if (offset) *offset = displacement;
+}
+} // namespace
+
+bool PlatformSymbolName(U8 address, char* name, U4 size, U8* offset) {
+  if (!name || size == 0) return false;
+  name[0] = '\0';
+  if (SymbolsReady()) {
+    constexpr U4 kMaxName = 259;
+    alignas(SYMBOL_INFO) char record[sizeof(SYMBOL_INFO) + kMaxName];
+    SYMBOL_INFO* symbol = reinterpret_cast<SYMBOL_INFO*>(record);
+    std::memset(record, 0, sizeof record);
+    symbol->SizeOfStruct = sizeof(SYMBOL_INFO);
+    symbol->MaxNameLen = kMaxName;
+    DWORD64 displacement = 0;
+    // 32-bit addresses are handed over sign-extended, as the symbol service expects.
+    DWORD64 key = static_cast<DWORD64>(static_cast<intptr_t>(static_cast<uintptr_t>(address)));
+    if (SymFromAddr(GetCurrentProcess(), key, &displacement, symbol)) {
+      const char* raw = symbol->Name;
+      if (raw[0] == '_' && raw[1] == '_' && raw[2] == 'Z') ++raw;
+      NameOf(raw, name, size);
+      if (offset) *offset = displacement;
+      if (name[0]) return true;
+    }
+  }
+  const CoffSymbol* coff = CoffLookup(address);
+  if (!coff) return false;
+  NameOf(coff->name.c_str(), name, size);
+  if (offset) *offset = address - coff->address;
   return name[0] != '\0';
 }
 
