@@ -189,7 +189,7 @@ HWND_T FakeDesktop::GetForegroundWindow() {
 
 bool FakeDesktop::GetWindowPlacement(HWND_T window, WinPlacement* placement) {
   Entry* e = Live(window);
-  if (!e || !placement || placement->length != sizeof(WinPlacement)) return false;
+  if (!e || !placement || placement->length != sizeof(WinPlacement) || placementFails) return false;
   placement->flags = 0;
   placement->showCmd = e->w.showCmd;
   placement->normalPosition = e->w.rect;

@@ -55,6 +55,7 @@ public:
   bool showActivates = true;   // ShowWindow with a visible show command brings the window forward
   bool clickActivates = true;  // a button press brings the window under the pointer forward
   bool sendInputFails = false; // SendInput inserts nothing
+  bool placementFails = false; // GetWindowPlacement fails
   int screenWidth = 1920;
   int screenHeight = 1080;
 

@@ -83,6 +83,14 @@ TEST_F(WindowTest, ActivationRaisesRestoresAndFocuses) {
   EXPECT_EQ(d.calls, Join(Raised(m, kSwShowMaximized),
                           {"SetFocus " + std::to_string(static_cast<unsigned long long>(m))}));
 
+  // An unreadable placement shows the window rather than hiding it.
+  HWND_T u = Window("Unreadable");
+  d.placementFails = true;
+  d.calls.clear();
+  ActivateWindow(u, false);
+  EXPECT_EQ(d.calls, Raised(u, 5));
+  d.placementFails = false;
+
   d.calls.clear();
   d.Close(m);
   Tapster(0x41, 3, m);
