@@ -54,7 +54,8 @@ bool AppendCaller(U4& len, const char* piece) {
   size_t room = len < kCallersSize - 1 ? kCallersSize - 1 - len : 0;
   bool fits = n <= room;
   if (!fits) n = room;
-  std::memcpy(callersBf + len, piece, n);
+  // snprintf's bound is one the compiler can follow (memcpy drew a false overflow warning).
+  if (n) std::snprintf(callersBf + len, kCallersSize - len, "%.*s", static_cast<int>(n), piece);
   len += static_cast<U4>(n);
   callersBf[len] = '\0';
   return fits;
