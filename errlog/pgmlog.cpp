@@ -1,6 +1,7 @@
 #include "errlog/pgmlog.h"
 
 #include "errlog/errstack.h"
+#include "files/fldf.h"
 #include "runtime/stacktrace.h"
 #include "time/clock.h"
 #include "time/utm.h"
@@ -364,7 +365,7 @@ bool OpenPgmLog(U1 append) {
     pgm_log_bytes = static_cast<U4>(FileSizeOf(pgm_log_fn));
     Trace("OpenPgmLog:1:pgm_log_sz=%ud\n", pgm_log_bytes);
   }
-  pgm_log_st = std::fopen(pgm_log_fn, app ? "ab" : "wb");
+  pgm_log_st = MyFOpen(pgm_log_fn, app ? "ab" : "wb");
   if (!pgm_log_st) {
     SeMErrMult("Open error on \"", pgm_log_fn, "\"", nullptr);
     return false;
@@ -374,7 +375,7 @@ bool OpenPgmLog(U1 append) {
 
 void ClosePgmLog() {
   if (pgm_log_st) {
-    std::fclose(pgm_log_st);
+    MyFClose(pgm_log_st);
     pgm_log_st = nullptr;
   }
   if (pgm_log_fn[0] && FileExists(pgm_log_fn) && FileSizeOf(pgm_log_fn) == 0) {
@@ -518,38 +519,17 @@ bool FileToLog(const char* fn) {
     LogStMult("FileToLog", ":srcfn is empty", nullptr);
     return false;
   }
-  if (!ErrSet) {
-    std::FILE* in = std::fopen(fn, "rb");
-    if (!in) {
-      SeMErrMult("Open error on \"", fn, "\" (", std::strerror(errno), ")", nullptr);
-    } else {
-      std::string record;
-      U4 number = 0;
-      char num[16];
-      auto emit = [&]() {
-        std::snprintf(num, sizeof num, "%u", static_cast<unsigned>(++number));
-        LogStMult(fn, ":", num, ":", record.c_str(), nullptr);
-        record.clear();
-      };
-      int c;
-      bool pending = false;
-      while ((c = std::fgetc(in)) != EOF) {
-        if (c == '\r' || c == '\n') {
-          if (c == '\r') {
-            int d = std::fgetc(in);
-            if (d != '\n' && d != EOF) std::ungetc(d, in);
-          }
-          emit();
-          pending = false;
-        } else {
-          record += static_cast<char>(c);
-          pending = true;
-        }
-      }
-      if (pending) emit();
-      if (std::ferror(in)) SeMErrMult("Read error on \"", fn, "\"", nullptr);
-      std::fclose(in);
+  if (FLDF* fd = FLOpenRead(fn)) {
+    U4 number = 0;
+    char num[16];
+    while (const char* record = FLReadRec(fd)) {
+      std::snprintf(num, sizeof num, "%u", static_cast<unsigned>(++number));
+      LogStMult(fn, ":", num, ":", record, nullptr);
     }
+    // The handle is closed with the error of the read kept in front.
+    PushErr();
+    FLClose(fd);
+    PopErr(true);
   }
   if (ErrSet) {
     char msg[4096];
