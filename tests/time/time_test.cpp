@@ -3,6 +3,7 @@
 #include "platform/fake/fake_clock.h"
 #include "runtime/settings.h"
 #include "time/clock.h"
+#include "time/parsetime.h"
 #include "time/utm.h"
 
 #include <gtest/gtest.h>
@@ -244,4 +245,36 @@ TEST(Formatting, SamplePatterns) {
   SeMErrMult("pending", nullptr);
   EXPECT_STREQ(TimeS_MyBf(&u, nullptr, big, sizeof big), "?");
   ClearErr();
+}
+
+namespace {
+// year-mon-mday hour:min:sec.msec of what ParseTime found; "-" for a component not found.
+std::string Parsed(const char* text) {
+  TPDAT tp{};
+  ParseTime(&tp, text, kAllU4);
+  std::string out;
+  const TPComp* comps[] = {&tp.year, &tp.mon, &tp.mday, &tp.hour, &tp.min, &tp.sec, &tp.msec};
+  const char* seps[] = {"-", "-", " ", ":", ":", ".", ""};
+  for (int i = 0; i < 7; ++i)
+    out += (comps[i]->val == kTPNotFound ? "_" : std::to_string(comps[i]->val)) + seps[i];
+  return out;
+}
+} // namespace
+
+TEST(ParseTime, DatesAndTimesInText) {
+  EXPECT_EQ(Parsed("12/31/2022 23:00:00"), "2022-12-31 23:0:0._");
+  EXPECT_EQ(Parsed("2022-12-31"), "2022-12-31 _:_:_._");
+  EXPECT_EQ(Parsed("12/31/22"), "2022-12-31 _:_:_._");
+  EXPECT_EQ(Parsed("31/12/2022"), "_-_-_ _:_:_._");
+  EXPECT_EQ(Parsed("Dec 31 2022 11:05 PM"), "2022-12-31 23:5:_._");
+  EXPECT_EQ(Parsed("2022 Dec 31"), "2022-12-31 _:_:_._");
+  EXPECT_EQ(Parsed("on 31 December 1899"), "_-12-31 _:_:_._");
+  EXPECT_EQ(Parsed("12 AM"), "_-_-_ 0:_:_._");
+  EXPECT_EQ(Parsed("12 PM"), "_-_-_ 12:_:_._");
+  EXPECT_EQ(Parsed("23:00:00:250"), "_-_-_ 23:0:0.250");
+  EXPECT_EQ(Parsed("23:00:00:25"), "_-_-_ _:_:_._");
+  TPDAT tp{};
+  EXPECT_FALSE(ParseTime(&tp, "", kAllU4));
+  char msg[256];
+  EXPECT_STREQ(ErrMessage(false, false, msg, sizeof msg), "ParseTime:tms=empty");
 }
