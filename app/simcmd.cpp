@@ -51,8 +51,76 @@ bool Empty(const char* field) {
   return !field || !*field;
 }
 
-// Types the text of a key field that begins with "'"; letter case goes through CapsLock.
-void TypeText(char* field, HWND_T target) {
+void LogCommand(const Fields& f, U1 ud, I2 y, I2 x) {
+  char key[256], yText[256], udText[8], gy[8], gx[8];
+  PrintableText_MyBf(f.key, kAllU4, sizeof key - 1, key, sizeof key);
+  PrintableText_MyBf(f.y, kAllU4, sizeof yText - 1, yText, sizeof yText);
+  std::snprintf(udText, sizeof udText, "%02llx", static_cast<unsigned long long>(ud));
+  std::snprintf(gy, sizeof gy, "%u", static_cast<unsigned>(static_cast<U2>(y)));
+  std::snprintf(gx, sizeof gx, "%u", static_cast<unsigned>(static_cast<U2>(x)));
+  LogStMult("SimCmd", ":wnd=", f.win, " keyt=", key, " myt=", yText, " ud=", udText, " gy=", gy,
+            " gx=", gx, nullptr);
+}
+} // namespace
+
+U1 UpDownCode(const char* ud) {
+  if (Empty(ud)) return kUdPress | kUdRelease;
+  if (StMatch(ud, "D", 0, false)) return kUdPress;
+  if (StMatch(ud, "U", 0, false)) return kUdRelease;
+  if (StMatch(ud, "DU", 0, false)) return kUdPress | kUdRelease;
+  return 0;
+}
+
+void SimCmd(const char* cmd, U2 timeoutMsecs) {
+  if (ErrSet) return;
+  char* copy = SPCopyMult(true, cmd ? cmd : "", nullptr);
+  if (!copy) return;
+  Fields f = Split(copy);
+  U1 ud = UpDownCode(f.ud);
+  I2 y = Empty(f.y) ? 0 : St10I2(f.y, 1, 1, nullptr, true);
+  I2 x = Empty(f.x) ? 0 : St10I2(f.x, 1, 1, nullptr, true);
+  if (debug_level) LogCommand(f, ud, y, x);
+
+  HWND_T target = 0;
+  if (!ErrSet && !Empty(f.win)) target = SimCmdWindow(f.win, timeoutMsecs);
+
+  if (ErrSet) {
+    // A bad coordinate or no window: nothing is sent.
+  } else if (!Empty(f.key) && f.key[0] != '\'') {
+    int i = KeyNameIndex(f.key);
+    if (i < 0) {
+      SeMErrMult("Bad key name \"", f.key, "\"", nullptr);
+    } else if (IsMouseButtonCode(key_names[i].code)) {
+      SimMouse(key_names[i].code, ud, target, y, x, false);
+    } else {
+      Tapster(key_names[i].code, ud, target);
+    }
+  } else if (!Empty(f.key)) {
+    SimCmdText(f.key, target);
+  } else if (f.separators >= 3) {
+    SimMouse(0, ud, target, y, x, false);
+  } else {
+    Tapster(0, 0, target);
+  }
+  FreeSP(&copy);
+}
+
+HWND_T SimCmdWindow(const char* win, U2 timeoutMsecs) {
+  U4 start = ClockMsecs();
+  for (;;) {
+    if (ErrSet) return 0;
+    HWND_T window = WindowTitleHWND(win, nullptr, false, 1, false);
+    if (!window) window = WindowTitleHWND(win, nullptr, true, 1, false);
+    if (window) return window;
+    if (timeoutMsecs == 0 || ElapsedMsecs(start) > timeoutMsecs) {
+      SeMErrMult("Window \"", win, "\" not found", nullptr);
+      return 0;
+    }
+    SleepMsecs(10);
+  }
+}
+
+void SimCmdText(char* field, HWND_T target) {
   RemoveTrailingSpacesTabs(field, kAllU4);
   Desktop& d = TheDesktop();
   const char* p = field + 1;
@@ -84,81 +152,4 @@ void TypeText(char* field, HWND_T target) {
     Tapster(key_names[i].code, kUdPress | kUdRelease, target);
     if (d.GetKeyState(kVkShift) != 0) Tapster(kVkShift, kUdRelease, target);
   }
-}
-
-void LogCommand(const Fields& f, U1 ud, I2 y, I2 x) {
-  char key[256], yText[256], udText[8], gy[8], gx[8];
-  PrintableText_MyBf(f.key, kAllU4, sizeof key - 1, key, sizeof key);
-  PrintableText_MyBf(f.y, kAllU4, sizeof yText - 1, yText, sizeof yText);
-  std::snprintf(udText, sizeof udText, "%02llx", static_cast<unsigned long long>(ud));
-  std::snprintf(gy, sizeof gy, "%u", static_cast<unsigned>(static_cast<U2>(y)));
-  std::snprintf(gx, sizeof gx, "%u", static_cast<unsigned>(static_cast<U2>(x)));
-  LogStMult("SimCmd", ":wnd=", f.win, " keyt=", key, " myt=", yText, " ud=", udText, " gy=", gy,
-            " gx=", gx, nullptr);
-}
-
-HWND_T WaitForWindow(const char* win, U2 timeoutMsecs) {
-  U4 start = ClockMsecs();
-  for (;;) {
-    if (ErrSet) return 0;
-    HWND_T window = WindowTitleHWND(win, nullptr, false, 1, false);
-    if (!window) window = WindowTitleHWND(win, nullptr, true, 1, false);
-    if (window) return window;
-    if (timeoutMsecs == 0 || ElapsedMsecs(start) > timeoutMsecs) {
-      SeMErrMult("Window \"", win, "\" not found", nullptr);
-      return 0;
-    }
-    SleepMsecs(10);
-  }
-}
-
-void Run(Fields& f, U2 timeoutMsecs) {
-  U1 ud = UpDownCode(f.ud);
-  I2 y = Empty(f.y) ? 0 : St10I2(f.y, 1, 1, nullptr, true);
-  I2 x = Empty(f.x) ? 0 : St10I2(f.x, 1, 1, nullptr, true);
-  if (debug_level) LogCommand(f, ud, y, x);
-  if (ErrSet) return;
-
-  HWND_T target = 0;
-  if (!Empty(f.win)) {
-    target = WaitForWindow(f.win, timeoutMsecs);
-    if (ErrSet) return;
-  }
-
-  if (!Empty(f.key) && f.key[0] != '\'') {
-    int i = KeyNameIndex(f.key);
-    if (i < 0) {
-      SeMErrMult("Bad key name \"", f.key, "\"", nullptr);
-      return;
-    }
-    U1 code = key_names[i].code;
-    if (IsMouseButtonCode(code))
-      SimMouse(code, ud, target, y, x, false);
-    else
-      Tapster(code, ud, target);
-  } else if (!Empty(f.key)) {
-    TypeText(f.key, target);
-  } else if (f.separators >= 3) {
-    SimMouse(0, ud, target, y, x, false);
-  } else {
-    Tapster(0, 0, target);
-  }
-}
-} // namespace
-
-U1 UpDownCode(const char* ud) {
-  if (Empty(ud)) return kUdPress | kUdRelease;
-  if (StMatch(ud, "D", 0, false)) return kUdPress;
-  if (StMatch(ud, "U", 0, false)) return kUdRelease;
-  if (StMatch(ud, "DU", 0, false)) return kUdPress | kUdRelease;
-  return 0;
-}
-
-void SimCmd(const char* cmd, U2 timeoutMsecs) {
-  if (ErrSet) return;
-  char* copy = SPCopyMult(true, cmd ? cmd : "", nullptr);
-  if (!copy) return;
-  Fields f = Split(copy);
-  Run(f, timeoutMsecs);
-  FreeSP(&copy);
 }
