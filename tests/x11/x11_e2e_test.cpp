@@ -110,6 +110,27 @@ TEST_P(Tapster, PatternsChildWindowsAndInstances) {
   EXPECT_TRUE(old->WaitTyped("h"));
 }
 
+TEST_P(Tapster, MinimisedAndHiddenWindowsComeBack) {
+  auto win = x->Open({"--title", "Hidden"});
+  ASSERT_TRUE(win);
+  Window top = 0;
+  std::sscanf(win->Lines("ready")[0].c_str(), "ready top=%lx", &top);
+  Display* dpy = x->dpy();
+  // An icon under a window manager, an unmapped window without one.
+  if (GetParam())
+    XIconifyWindow(dpy, top, DefaultScreen(dpy));
+  else
+    XUnmapWindow(dpy, top);
+  XSync(dpy, False);
+  ASSERT_TRUE(x11test::WaitUntil([&] {
+    XWindowAttributes a;
+    return XGetWindowAttributes(dpy, top, &a) && a.map_state == IsUnmapped;
+  }));
+  RunResult r = x->Tapster({"Hidden/'back'"});
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_TRUE(win->WaitTyped("back")) << win->Typed();
+}
+
 INSTANTIATE_TEST_SUITE_P(X11, Tapster, ::testing::Values(false, true), Name);
 
 class TapsterNoWm : public ::testing::Test {
