@@ -71,6 +71,22 @@ wine_env_setup() {
         exit 1
       fi
     fi
+    # A crash must end the program: winedbg would sit on its dialog or spin on the fault.
+    if [ ! -f "$WINE_ENV_STATE/no-debugger" ]; then
+      # Without a value Wine falls back to winedbg; a debugger that cannot start ends the
+      # program with its fault code.
+      local key='Software\Microsoft\Windows NT\CurrentVersion\AeDebug'
+      printf '%s\r\n' 'REGEDIT4' '' "[HKEY_LOCAL_MACHINE\\$key]" \
+        '"Debugger"="tapster-no-debugger.exe %ld %ld"' '"Auto"="1"' '' \
+        "[HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\${key#Software\\}]" \
+        '"Debugger"="tapster-no-debugger.exe %ld %ld"' '"Auto"="1"' '' \
+        '[HKEY_CURRENT_USER\Software\Wine\WineDbg]' '"ShowCrashDialog"=dword:00000000' '' \
+        >"$WINE_ENV_STATE/no-debugger.reg"
+      local reg="$WINE_ENV_STATE/no-debugger.reg"
+      "$WINE_ENV_LOADER" regedit /S "Z:${reg//\//\\}" \
+        </dev/null >>"$WINE_ENV_STATE/wineboot.log" 2>&1 9>&- &&
+        touch "$WINE_ENV_STATE/no-debugger"
+    fi
     # A server that outlives each program by 30 s spares the next one Wine's start-up of
     # its system processes (a new one exits at once when one is running already).
     local server=/usr/lib/wine/wineserver64
