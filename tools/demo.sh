@@ -6,7 +6,7 @@
 #   tools/demo.sh [build folder]        (default build/native)
 set -u
 
-build=${1:-build/native}
+build=${1:-$(dirname "$0")/../build/native}
 tapster=$build/tapster
 testwin=$build/tools/testwin_x11/testwin_x11
 for exe in "$tapster" "$testwin"; do
