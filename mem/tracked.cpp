@@ -39,6 +39,7 @@ std::unordered_set<std::uintptr_t>& FreedPts() {
 
 std::uintptr_t malloc_pt_lo = UINTPTR_MAX;
 std::uintptr_t malloc_pt_hi = 0;
+std::uintptr_t heap_end_hi = 0; // end of the highest block: interior pointers lie below it
 U4 fail_countdown = 0;
 
 bool InjectedFailure() {
@@ -113,6 +114,7 @@ memdsc* HeapBlock(const char* fn, const char* what, U8 total, U8 req) {
   FreedPts().erase(user);
   if (user < malloc_pt_lo) malloc_pt_lo = user;
   if (user > malloc_pt_hi) malloc_pt_hi = user;
+  if (addr + total > heap_end_hi) heap_end_hi = static_cast<std::uintptr_t>(addr + total);
   return d;
 }
 
@@ -292,7 +294,7 @@ memdsc* PtMDP(const void* pt, bool check) {
   }
 
   const auto& live = LiveBlocks();
-  if (p >= malloc_pt_lo && p <= malloc_pt_hi) {
+  if (p >= malloc_pt_lo && p < heap_end_hi) {
     auto it = live.find(p - kMemDscSize);
     if (it != live.end()) {
       auto* d = reinterpret_cast<memdsc*>(it->first);

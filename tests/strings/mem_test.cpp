@@ -68,7 +68,10 @@ TEST_F(Memory, FailuresAreReportedNotFatal) {
   char* keep = static_cast<char*>(AllocU1(100));
   char* inner = keep + 40;
   FreeSP(&inner);
-  EXPECT_EQ(TakeErr().rfind("PtMDP:Invalid memdsc_signature: pt1=", 0), 0u);
+  {
+    std::string m = TakeErr();
+    EXPECT_EQ(m.rfind("PtMDP:Invalid memdsc_signature: pt1=", 0), 0u) << m;
+  }
   char local[8];
   char* foreign = local;
   FreeSP(&foreign);
