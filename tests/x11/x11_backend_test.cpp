@@ -90,6 +90,44 @@ TEST_F(X11Backend, LentKeyCodesAreGivenBackAtTheEnd) {
   EXPECT_EQ(Keymap(), before);
 }
 
+HWND_T found_child = 0;
+int FindInner(HWND_T w, std::intptr_t param) {
+  char title[64];
+  reinterpret_cast<Desktop*>(param)->GetWindowTextA(w, title, sizeof title);
+  if (std::string(title) == "Inner \xc3\xa4") found_child = w;
+  return found_child ? 0 : 1;
+}
+
+TEST_F(X11Backend, WindowFactsComeFromTheirProperties) {
+  auto win = x->Open({"--title", "Fact \xc3\xa4 Window", "--class", "FactClass", "--child",
+                      "Inner \xc3\xa4", "--geometry", "200x100+30+40"});
+  ASSERT_TRUE(win);
+  HWND_T w = desktop->FindWindowA("factclass", "FACT \xc3\xa4 WINDOW");
+  ASSERT_NE(w, 0u);
+  char text[8];
+  EXPECT_EQ(desktop->GetWindowTextA(w, text, 7), 5); // cut before the two-byte letter
+  EXPECT_STREQ(text, "Fact ");
+  EXPECT_EQ(desktop->GetClassNameA(w, text, sizeof text), 7);
+  EXPECT_STREQ(text, "FactCla");
+  U4 pid = 0;
+  EXPECT_NE(desktop->GetWindowThreadProcessId(w, &pid), 0u);
+  EXPECT_EQ(pid, static_cast<U4>(win->pid()));
+  WinPlacement placement;
+  ASSERT_TRUE(desktop->GetWindowPlacement(w, &placement));
+  EXPECT_EQ(placement.showCmd, static_cast<U4>(kSwShowNormal));
+  WinRect r;
+  ASSERT_TRUE(desktop->GetWindowRect(w, &r));
+  EXPECT_EQ(r.left, 30);
+  EXPECT_EQ(r.top, 40);
+  EXPECT_EQ(r.right, 230);
+  EXPECT_EQ(r.bottom, 140);
+  found_child = 0;
+  desktop->EnumChildWindows(w, FindInner, reinterpret_cast<std::intptr_t>(desktop.get()));
+  EXPECT_NE(found_child, 0u);
+  EXPECT_EQ(desktop->FindWindowA(nullptr, "Inner \xc3\xa4"), 0u); // not a top-level window
+  EXPECT_FALSE(ErrSet) << Message();
+}
+
 TEST_F(X11Backend, WindowsAndDisplaysThatGoAwayGiveErrors) {
   Window w = XCreateSimpleWindow(x->dpy(), DefaultRootWindow(x->dpy()), 0, 0, 50, 50, 0, 0, 0);
   XStoreName(x->dpy(), w, "Short Lived");

@@ -122,6 +122,7 @@ public:
   bool WaitTyped(const std::string& text, const std::string& win = "") const {
     return WaitUntil([&] { return Typed(win).size() >= text.size(); }) && Typed(win) == text;
   }
+  pid_t pid() const { return pid_; }
   bool WaitLine(const std::string& prefix) const {
     return WaitUntil([&] { return !Lines(prefix).empty(); });
   }

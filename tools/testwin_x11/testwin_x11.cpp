@@ -12,6 +12,7 @@
 //   ButtonRelease win=top button=1 x=20 y=10 root=120,60
 //   Motion win=top x=20 y=10 root=120,60
 //   FocusIn win=top mode=0 detail=3   /  FocusOut win=top mode=0 detail=3
+//   Mapping request=1 first=8 count=248  (the keyboard mapping changed)
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
