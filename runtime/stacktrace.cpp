@@ -48,6 +48,18 @@ bool IsMain(const char* symbol) {
   return true;
 }
 
+// The system's code that calls main.
+bool IsStartup(const char* symbol) {
+  static const char* const kStartup[] = {
+      "__libc_start_main", "__libc_start_call_main", "_start",
+      "__tmainCRTStartup", "mainCRTStartup",         "BaseThreadInitThunk",
+      "RtlUserThreadStart"};
+  size_t n = std::strcspn(symbol, "/");
+  for (const char* name : kStartup)
+    if (std::strlen(name) == n && std::strncmp(symbol, name, n) == 0) return true;
+  return false;
+}
+
 // Appends piece to the callers buffer; false once it is full.
 bool AppendCaller(U4& len, const char* piece) {
   size_t n = std::strlen(piece);
@@ -100,6 +112,13 @@ char* Callers(U8 start, U2 skip) {
     char symbol[600];
     ReturnSymbol(frames[i], true, symbol, sizeof symbol);
     bool main = IsMain(symbol);
+    if (IsStartup(symbol)) {
+      // The system's start-up code below main: main itself was left by a tail call, and
+      // the nameless frames just above belong to the start-up code too.
+      while (len >= 2 && std::strcmp(callersBf + len - 2, "/?") == 0)
+        callersBf[len -= 2] = '\0';
+      break;
+    }
     if (count >= skip) {
       if (char* slash = debug_level ? nullptr : std::strchr(symbol, '/')) *slash = '\0';
       if ((len > 0 && !AppendCaller(len, "/")) || !AppendCaller(len, symbol)) break;

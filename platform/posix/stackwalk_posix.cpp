@@ -2,13 +2,18 @@
 
 #include <cxxabi.h>
 #include <dlfcn.h>
+#include <elf.h>
 #include <execinfo.h>
+#include <link.h>
 #include <pthread.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 U4 PlatformCaptureStack(U8* addresses, U4 max) {
   constexpr int kMax = 128;
@@ -51,18 +56,102 @@ void FunctionPart(const char* full, char* name, U4 size) {
 }
 } // namespace
 
+namespace {
+// The full symbol table of a module file: the dynamic table that dladdr reads lacks the
+// functions of anonymous namespaces and every static function.
+struct ElfSymbol {
+  U8 address;
+  U8 size;
+  std::string name;
+};
+struct ElfTable {
+  std::string file;
+  std::vector<ElfSymbol> symbols;
+};
+std::vector<ElfTable> tables;
+
+template <typename T> bool ReadAt(std::FILE* f, U8 off, T* out, size_t count = 1) {
+  return std::fseek(f, static_cast<long>(off), SEEK_SET) == 0 &&
+         std::fread(out, sizeof(T), count, f) == count;
+}
+
+void LoadTable(ElfTable& table, U8 bias) {
+  std::FILE* f = std::fopen(table.file.c_str(), "rb");
+  if (!f) return;
+  ElfW(Ehdr) eh;
+  if (ReadAt(f, 0, &eh) && std::memcmp(eh.e_ident, ELFMAG, SELFMAG) == 0 &&
+      eh.e_shentsize == sizeof(ElfW(Shdr)) && eh.e_shnum > 0 && eh.e_shnum < 4096) {
+    std::vector<ElfW(Shdr)> sections(eh.e_shnum);
+    if (ReadAt(f, eh.e_shoff, sections.data(), sections.size())) {
+      for (const auto& sh : sections) {
+        if (sh.sh_type != SHT_SYMTAB || sh.sh_link >= sections.size() ||
+            sh.sh_entsize != sizeof(ElfW(Sym)))
+          continue;
+        const auto& strSh = sections[sh.sh_link];
+        std::vector<ElfW(Sym)> syms(sh.sh_size / sizeof(ElfW(Sym)));
+        std::vector<char> strings(strSh.sh_size + 1, '\0');
+        if (syms.empty() || !ReadAt(f, sh.sh_offset, syms.data(), syms.size()) ||
+            !ReadAt(f, strSh.sh_offset, strings.data(), strSh.sh_size))
+          continue;
+        for (const auto& sym : syms) {
+          if (ELF32_ST_TYPE(sym.st_info) != STT_FUNC || sym.st_value == 0 ||
+              sym.st_name >= strSh.sh_size)
+            continue;
+          table.symbols.push_back({bias + sym.st_value, sym.st_size, &strings[sym.st_name]});
+        }
+      }
+    }
+  }
+  std::fclose(f);
+  std::sort(table.symbols.begin(), table.symbols.end(),
+            [](const ElfSymbol& a, const ElfSymbol& b) { return a.address < b.address; });
+}
+
+const ElfSymbol* ElfLookup(U8 address, const Dl_info& info) {
+  if (!info.dli_fname) return nullptr;
+  // The main program's name from dladdr may be empty or relative; its file is /proc/self/exe.
+  std::string file = info.dli_fname[0] == '/' ? info.dli_fname : "/proc/self/exe";
+  ElfTable* table = nullptr;
+  for (auto& t : tables)
+    if (t.file == file) table = &t;
+  if (!table) {
+    tables.push_back({file, {}});
+    table = &tables.back();
+    // Position-independent modules are shifted by their load base; others are not.
+    U8 base = reinterpret_cast<uintptr_t>(info.dli_fbase);
+    ElfW(Ehdr)* eh = static_cast<ElfW(Ehdr)*>(info.dli_fbase);
+    LoadTable(*table, eh && eh->e_type == ET_DYN ? base : 0);
+  }
+  auto& syms = table->symbols;
+  auto it = std::upper_bound(syms.begin(), syms.end(), address,
+                             [](U8 a, const ElfSymbol& s) { return a < s.address; });
+  if (it == syms.begin()) return nullptr;
+  const ElfSymbol& sym = *(it - 1);
+  return address < sym.address + (sym.size ? sym.size : 1) ? &sym : nullptr;
+}
+
+void NameOf(const char* raw, char* name, U4 size) {
+  int status = -1;
+  char* demangled = abi::__cxa_demangle(raw, nullptr, nullptr, &status);
+  FunctionPart(status == 0 && demangled ? demangled : raw, name, size);
+  std::free(demangled);
+}
+} // namespace
+
 bool PlatformSymbolName(U8 address, char* name, U4 size, U8* offset) {
   if (!name || size == 0) return false;
   name[0] = '\0';
   Dl_info info{};
-  if (!dladdr(reinterpret_cast<void*>(static_cast<uintptr_t>(address)), &info) || !info.dli_sname ||
-      !info.dli_saddr)
-    return false;
-  int status = -1;
-  char* demangled = abi::__cxa_demangle(info.dli_sname, nullptr, nullptr, &status);
-  FunctionPart(status == 0 && demangled ? demangled : info.dli_sname, name, size);
-  std::free(demangled);
-  if (offset) *offset = address - reinterpret_cast<uintptr_t>(info.dli_saddr);
+  if (!dladdr(reinterpret_cast<void*>(static_cast<uintptr_t>(address)), &info)) return false;
+  if (info.dli_sname && info.dli_saddr) {
+    NameOf(info.dli_sname, name, size);
+    if (offset) *offset = address - reinterpret_cast<uintptr_t>(info.dli_saddr);
+    return name[0] != '\0';
+  }
+  const ElfSymbol* sym = ElfLookup(address, info);
+  if (!sym) return false;
+  NameOf(sym->name.c_str(), name, size);
+  if (offset) *offset = address - sym->address;
   return name[0] != '\0';
 }
 

@@ -28,6 +28,12 @@
 
 namespace {
 
+// Functions of an anonymous namespace are named too.
+[[gnu::noinline]] void HiddenRaiser() {
+  SeMErrMult("hidden", nullptr);
+  asm volatile("");
+}
+
 class ErrStack : public ::testing::Test {
 protected:
   void SetUp() override {
@@ -115,6 +121,10 @@ TEST_F(ErrStack, CallersGroupNamesTheRaiserAndStaysLast) {
   EXPECT_EQ(Text().size(), 1023u);
   EXPECT_EQ(Text().substr(1023 - group.size()), group);
   EXPECT_EQ(Text().substr(1023 - group.size() - 3, 3), "...");
+  ClearErr();
+
+  HiddenRaiser();
+  EXPECT_EQ(Group().rfind(" [[HiddenRaiser/", 0), 0u) << Group();
   ClearErr();
 
   // A text that brings its own group gets no second one.
