@@ -125,7 +125,9 @@ void* LpmBlock(U4 sz) {
     return nullptr;
   }
   const U8 stored = (U8{sz} & ~U8{3}) + 4;
-  if (U8{lpm_block_x} + kMemDscSize + stored > lpm_block_sz) {
+  // The region reserved, not the setting: the option may change after the reservation.
+  const U8 reserved = static_cast<U8>(lpm_block_end - lpm_block);
+  if (U8{lpm_block_x} + kMemDscSize + stored > reserved) {
     SeMErrMult("LPM OVERFLOW", nullptr);
     return nullptr;
   }
