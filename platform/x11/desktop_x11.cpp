@@ -28,7 +28,7 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using SteadyClock = std::chrono::steady_clock;
 
 struct XErrorRecord {
   unsigned long serial = 0;
@@ -180,7 +180,6 @@ private:
                 unsigned long* items, Atom* actualType = nullptr);
   bool WindowListProperty(Window w, Atom property, std::vector<Window>* out);
   bool Title(Window w, std::string* title);
-  bool HasName(Window w, std::string* title);
   bool ClassName(Window w, std::string* name);
   bool Parent(Window w, Window* parent);
   bool Children(Window w, std::vector<Window>* children);
@@ -220,9 +219,9 @@ private:
 
   Window wmCheck_ = 0; // the window manager's check window, once verified
   bool wmRunning_ = false;
-  Clock::time_point wmCheckedAt_{};
+  SteadyClock::time_point wmCheckedAt_{};
   Window foregroundFocus_ = 0, foregroundTop_ = 0; // the last focus and its top-level window
-  Clock::time_point foregroundAt_{};
+  SteadyClock::time_point foregroundAt_{};
 
   int enumDepth_ = 0;
   std::unordered_map<Window, std::string> titleCache_; // titles read within one enumeration
@@ -437,10 +436,6 @@ bool X11Desktop::Title(Window w, std::string* title) {
   return !title->empty();
 }
 
-bool X11Desktop::HasName(Window w, std::string* title) {
-  return Title(w, title);
-}
-
 bool X11Desktop::ClassName(Window w, std::string* name) {
   std::vector<unsigned char> data;
   int format = 0;
@@ -492,8 +487,9 @@ bool X11Desktop::Children(Window w, std::vector<Window>* children) {
 }
 
 bool X11Desktop::WmRunning() {
-  Clock::time_point now = Clock::now();
-  if (wmCheckedAt_ != Clock::time_point{} && now - wmCheckedAt_ < std::chrono::milliseconds(250))
+  SteadyClock::time_point now = SteadyClock::now();
+  if (wmCheckedAt_ != SteadyClock::time_point{} &&
+      now - wmCheckedAt_ < std::chrono::milliseconds(250))
     return wmRunning_;
   wmCheckedAt_ = now;
   std::vector<Window> check;
@@ -525,7 +521,7 @@ std::vector<Window> X11Desktop::TopLevels() {
   Children(root_, &children);
   std::string title;
   for (Window w : children)
-    if (HasName(w, &title)) list.push_back(w);
+    if (Title(w, &title)) list.push_back(w);
   return list;
 }
 
@@ -714,7 +710,7 @@ HWND_T X11Desktop::GetForegroundWindow() {
   Window focus = CurrentFocus();
   if (!focus || focus == root_) return 0;
   // Typed text asks once per character; the window holding the focus stays the same.
-  Clock::time_point now = Clock::now();
+  SteadyClock::time_point now = SteadyClock::now();
   if (focus == foregroundFocus_ && now - foregroundAt_ < std::chrono::milliseconds(250))
     return foregroundTop_;
   Window top = TopLevelOf(focus);
@@ -853,18 +849,18 @@ HWND_T X11Desktop::GetFocus() {
 HWND_T X11Desktop::SetFocus(HWND_T window) {
   if (!window || !Ready()) return 0;
   Window previous = CurrentFocus();
-  auto deadline = [](int ms) { return Clock::now() + std::chrono::milliseconds(ms); };
+  auto deadline = [](int ms) { return SteadyClock::now() + std::chrono::milliseconds(ms); };
   auto pause = [] { std::this_thread::sleep_for(std::chrono::milliseconds(2)); };
 
   // Only a viewable window takes the focus; a window just created may still be on its way
   // through the window manager.
-  for (Clock::time_point end = deadline(2000);;) {
+  for (SteadyClock::time_point end = deadline(2000);;) {
     XWindowAttributes attrs;
     unsigned long mark = Mark();
     Status ok = XGetWindowAttributes(dpy_, window, &attrs);
     if (Failed(mark) || !ok) return 0;
     if (attrs.map_state == IsViewable) break;
-    if (Clock::now() > end) return 0;
+    if (SteadyClock::now() > end) return 0;
     pause();
   }
 
@@ -874,8 +870,8 @@ HWND_T X11Desktop::SetFocus(HWND_T window) {
     if (TopLevelOf(CurrentFocus()) != top) {
       Activate(top);
       XFlush(dpy_);
-      for (Clock::time_point end = deadline(1000); TopLevelOf(CurrentFocus()) != top;) {
-        if (Clock::now() > end) break;
+      for (SteadyClock::time_point end = deadline(1000); TopLevelOf(CurrentFocus()) != top;) {
+        if (SteadyClock::now() > end) break;
         pause();
       }
     }
