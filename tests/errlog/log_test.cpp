@@ -4,6 +4,7 @@
 #include "mem/lpm.h"
 #include "platform/fake/fake_clock.h"
 #include "runtime/settings.h"
+#include "runtime/stacktrace.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +16,11 @@
 #include <vector>
 
 namespace fs = std::filesystem;
+
+[[gnu::noinline]] void ErrlogTestFrames() {
+  LogStackFrames(0x1234, reinterpret_cast<uintptr_t>(__builtin_frame_address(0)));
+  asm volatile("");
+}
 
 namespace {
 
@@ -312,6 +318,17 @@ TEST_F(Log, DaemonReportWithoutSession) {
   std::string text = LogText();
   EXPECT_NE(text.find(") ERROR: daemon trouble"), std::string::npos);
   EXPECT_NE(Read(pgm_err_fn).find(") ERROR: daemon trouble"), std::string::npos);
+}
+
+TEST_F(Log, StackFramesFromAFrame) {
+  ASSERT_TRUE(OpenPgmLog(0));
+  ErrlogTestFrames();
+  auto lines = Lines(LogText());
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_NE(lines[0].find(") Fault Occurred at 1234: ? with: "), std::string::npos) << lines[0];
+  EXPECT_TRUE(std::regex_search(lines[0], std::regex(R"(with: ( [0-9a-f]{2})+$)"))) << lines[0];
+  EXPECT_NE(lines[1].find(") Called from "), std::string::npos) << lines[1];
+  EXPECT_NE(LogText().find("TestBody/"), std::string::npos);
 }
 
 #ifndef _WIN32
