@@ -262,6 +262,32 @@ TEST_F(Numbers, TimeQuantities) {
   EXPECT_EQ(StTMC("1:00", 0, 0, &idx, true, &unit), 60);
 }
 
+TEST_F(Numbers, TimeQuantityMessages) {
+  using Parser = I8 (*)(const char*, U1, U1, U4*, bool);
+  auto tmc = [](const char* st, U1 lead, U1 trail, U4* pidx, bool report) {
+    return StTMC8(st, lead, trail, pidx, report);
+  };
+  struct Family {
+    Parser parse;
+    const char* word;
+    const char* cap;
+  };
+  for (Family f :
+       {Family{StMinutesI8, "minutes", "Minutes"}, Family{tmc, "time-quantity", "Time-quantity"}}) {
+    U4 idx = 0;
+    f.parse("m", 0, 0, &idx, true);
+    EXPECT_EQ(Take(), std::string("Unexp ") + f.word + " char \"m\" in \"m\"");
+    f.parse("", 0, 0, &idx, true);
+    EXPECT_EQ(Take(), std::string("No ") + f.word + " in \"\"");
+    f.parse("5m", 0, 1, &idx, true);
+    EXPECT_EQ(Take(), std::string("Unexp trailing ") + f.word + " char \"m\" in \"5m\"");
+    f.parse("99999999999999999999", 0, 0, &idx, true);
+    EXPECT_EQ(Take(), std::string(f.cap) + "/unsigned-integer overflow (99999999999999999999)");
+    f.parse("9223372036854775807:00", 0, 0, &idx, true);
+    EXPECT_EQ(Take(), std::string(f.cap) + "/integer overflow (9223372036854775807:00)");
+  }
+}
+
 TEST_F(Numbers, GeneralParsers) {
   U4 kind = 0, idx = 0;
   EXPECT_EQ(StU8(" x1F", 0, 0, nullptr, true, false, false, &kind), 0x1Fu);
