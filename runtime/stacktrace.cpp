@@ -60,6 +60,16 @@ bool IsStartup(const char* symbol) {
   return false;
 }
 
+// The start-up code whose only callee is main (threads start elsewhere).
+bool CallsMain(const char* symbol) {
+  static const char* const kCallers[] = {"__libc_start_main", "__libc_start_call_main",
+                                         "__tmainCRTStartup", "mainCRTStartup"};
+  size_t n = std::strcspn(symbol, "/");
+  for (const char* name : kCallers)
+    if (std::strlen(name) == n && std::strncmp(symbol, name, n) == 0) return true;
+  return false;
+}
+
 // Appends piece to the callers buffer; false once it is full.
 bool AppendCaller(U4& len, const char* piece) {
   size_t n = std::strlen(piece);
@@ -117,6 +127,10 @@ char* Callers(U8 start, U2 skip) {
       // the nameless frames just above belong to the start-up code too.
       while (len >= 2 && std::strcmp(callersBf + len - 2, "/?") == 0)
         callersBf[len -= 2] = '\0';
+      if (CallsMain(symbol) && count >= skip) {
+        if (len > 0) AppendCaller(len, "/");
+        AppendCaller(len, "main");
+      }
       break;
     }
     if (count >= skip) {
