@@ -4,6 +4,9 @@
 
 #include "xsession.h"
 
+#include <algorithm>
+#include <fstream>
+
 using x11test::RunResult;
 using x11test::TestWin;
 using x11test::XSession;
@@ -162,6 +165,101 @@ TEST_F(TapsterNoWm, EveryTypeableCharacterArrivesAsItself) {
   EXPECT_NE(tail.find("sym=KP_5 text=35"), std::string::npos) << tail;
   EXPECT_NE(tail.find("sym=F20 "), std::string::npos) << tail;
   EXPECT_NE(tail.find("sym=3270_Attn "), std::string::npos) << tail;
+}
+
+TEST_F(TapsterNoWm, EveryKeyNameGivesAKey) {
+  auto win = x->Open({"--title", "Keys"});
+  ASSERT_TRUE(win);
+  std::vector<std::string> names = {"Ctrl-Break",
+                                    ",",
+                                    ".",
+                                    "/",
+                                    "?",
+                                    ";",
+                                    ":",
+                                    "*",
+                                    "[",
+                                    "]",
+                                    "\\",
+                                    "-",
+                                    "_",
+                                    "=",
+                                    "+",
+                                    "Backspace",
+                                    "Tab",
+                                    "Clear",
+                                    "Enter",
+                                    "Shift",
+                                    "Ctrl",
+                                    "Alt",
+                                    "Pause",
+                                    "CapsLock",
+                                    "Esc",
+                                    "Space",
+                                    "PageUp",
+                                    "PageDown",
+                                    "End",
+                                    "Home",
+                                    "Left",
+                                    "Up",
+                                    "Right",
+                                    "Down",
+                                    "Select",
+                                    "Execute",
+                                    "PrintScreen",
+                                    "Insert",
+                                    "Delete",
+                                    "Help",
+                                    "LeftWindows",
+                                    "RightWindows",
+                                    "Applications",
+                                    "KP:*",
+                                    "KP:+",
+                                    "KP:Enter",
+                                    "KP:-",
+                                    "KP:.",
+                                    "Numlock",
+                                    "Scroll",
+                                    "Attention",
+                                    "CrSel",
+                                    "ExSel",
+                                    "EraseEOF",
+                                    "Play",
+                                    "Zoom",
+                                    "PA1"};
+  for (char c = '0'; c <= '9'; ++c)
+    names.push_back(std::string(1, c));
+  for (char c = 'A'; c <= 'Z'; ++c)
+    names.push_back(std::string(1, c));
+  for (int i = 0; i <= 9; ++i)
+    names.push_back("KP:" + std::to_string(i));
+  for (int i = 1; i <= 24; ++i)
+    names.push_back("F" + std::to_string(i));
+  // Neither "KP:/" (its "/" ends the key field) nor "'" (which begins a text) can be
+  // written. One file, no pauses: more keys want a lent key code than there are spare ones.
+  std::ofstream file(x->dir() + "/keys.txt");
+  for (const std::string& n : names)
+    file << "Keys/" << (n == "/" ? "/" : n) << "\n";
+  file.close();
+  RunResult r = x->Tapster({"@keys.txt"});
+  EXPECT_EQ(r.status, 0) << r.out;
+  ASSERT_TRUE(x11test::WaitUntil([&] { return win->Lines("KeyPress ").size() >= names.size(); }));
+  std::vector<std::string> keys = win->Lines("KeyPress ");
+  ASSERT_EQ(keys.size(), names.size());
+  auto sym = [&](const std::string& name) {
+    std::size_t i = std::find(names.begin(), names.end(), name) - names.begin();
+    std::string l = keys[i];
+    std::size_t at = l.find(" sym=") + 5;
+    return l.substr(at, l.find(' ', at) - at);
+  };
+  for (std::size_t i = 0; i < names.size(); ++i)
+    EXPECT_NE(sym(names[i]), "NoSymbol") << names[i];
+  EXPECT_EQ(sym("Ctrl-Break"), "Break");
+  EXPECT_EQ(sym("\\"), "backslash");
+  EXPECT_EQ(sym("*"), "8");
+  EXPECT_EQ(sym("KP:7"), "KP_7");
+  EXPECT_EQ(sym("F24"), "F24");
+  EXPECT_EQ(sym("PA1"), "3270_PA1");
 }
 
 TEST_F(TapsterNoWm, WaitsForAWindowThatAppearsLate) {
