@@ -17,6 +17,8 @@
 #define TAP_RAW_STACK_READ
 #endif
 
+bool fault_handlers_installed = false;
+
 namespace {
 
 constexpr U4 kMaxFrames = 100;
@@ -292,6 +294,6 @@ void CrashMe(const char* name, int mode) {
   if (pgm_log_st) std::fflush(pgm_log_st);
   // The fault reaches the handlers that start-up installed; without them the system's
   // default handling of a fault would only start a debugger, so the program aborts.
-  if (pgm_pid != 0 && fault_handler_ena) PlatformRaiseFault(mode);
+  if (fault_handlers_installed) PlatformRaiseFault(mode);
   std::abort();
 }

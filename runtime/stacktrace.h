@@ -27,4 +27,7 @@ void PrintStackFrames(U8 address, U8 frame);
 // Stops the program by a fault so that the fault path logs the stack. name is the
 // caller's name (null prints "?"); mode 0 divide by zero, 1 invalid runtime call,
 // 2 abort.
+// Set by the code that installs the fault handlers; until then CrashMe aborts instead of
+// raising a fault that nothing would report.
+extern bool fault_handlers_installed;
 [[noreturn]] void CrashMe(const char* name, int mode = 0);
