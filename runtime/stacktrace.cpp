@@ -3,6 +3,7 @@
 #include "errlog/errstack.h"
 #include "errlog/pgmlog.h"
 #include "platform/stackwalk.h"
+#include "platform/stdstreams.h"
 #include "runtime/settings.h"
 
 #include <cstdint>
@@ -274,8 +275,13 @@ void CrashMe(const char* name, int mode) {
   char line[600];
   std::snprintf(line, sizeof line, "CrashMe(%d) CALLED FROM %s", mode, name ? name : "?");
   if (!daemon_pgm) {
+    // Standard output, and standard error where that is not the same terminal.
     std::printf("%s\n", line);
     std::fflush(stdout);
+    if (!PlatformStreamIsTerminal(1) || !PlatformStreamIsTerminal(2)) {
+      std::fprintf(stderr, "%s\n", line);
+      std::fflush(stderr);
+    }
   }
   // The log is written as in a fault (no lock, no busy test), with the pending error set
   // aside so that writing it cannot nest the error stack any deeper.
@@ -283,10 +289,10 @@ void CrashMe(const char* name, int mode) {
   ErrSet = false;
   U1 savedMode = fault_mode;
   if (!fault_mode) fault_mode = 4;
-  bool savedErrLine = log_err_line;
-  log_err_line = true; // the echo of the line goes to standard error
+  bool savedEcho = log_echo;
+  log_echo = false; // the console has the line already
   LogStMult(line, nullptr);
-  log_err_line = savedErrLine;
+  log_echo = savedEcho;
   LogStack();
   fault_mode = savedMode;
   ErrSet = pending;

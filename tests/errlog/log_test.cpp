@@ -157,6 +157,20 @@ TEST_F(Log, IndentationPrefaceAndLongLines) {
   EXPECT_EQ(lines[5].substr(4092), "...");
 }
 
+TEST_F(Log, HundredthPrefaceStopsTheProgram) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  for (int i = 0; i < 98; ++i)
+    PushLogPreface("p");
+  while (PopLogPreface() != 0) {
+  }
+  EXPECT_DEATH(
+      {
+        for (int i = 0; i < 100; ++i)
+          PushLogPreface("p");
+      },
+      "CrashMe\\(0\\) CALLED FROM PushLogPreface");
+}
+
 TEST_F(Log, PendingErrorIsRecordedAndKept) {
   ASSERT_TRUE(OpenPgmLog(0));
   SeMErrMult("pending one", nullptr);
