@@ -6,8 +6,14 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$here/wine-env.sh"
 
 if [ $# -lt 1 ]; then
-  echo "usage: $0 program.exe [arguments...]" >&2
+  echo "usage: $0 [--can-run] program.exe [arguments...]" >&2
   exit 2
+fi
+# --can-run: only tell (status 0 or 77) whether the program can run here.
+check_only=
+if [ "$1" = --can-run ]; then
+  check_only=1
+  shift
 fi
 
 build=${TAPSTER_BUILD_DIR:-}
@@ -27,6 +33,8 @@ if [ "$machine" = 014c ] && ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
   echo "wine-run: this machine cannot run 32-bit programs, so $1 cannot run under Wine" >&2
   exit 77
 fi
+
+[ -z "$check_only" ] || exit 0
 
 wine_env_setup "$build" || exit 125
 exec "$WINE_ENV_LOADER" "$@"

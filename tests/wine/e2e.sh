@@ -7,6 +7,8 @@ case_name=$1 tapster=$2 testwin=$3 work=$4
 run="$(cd "$(dirname "$0")/../../tools" && pwd)/wine-run.sh"
 limit=${E2E_LIMIT:-60} # seconds for any awaited condition
 rm -rf "$work" && mkdir -p "$work" || exit 1
+# Skipped (77) where Wine cannot run these programs at all.
+"$run" --can-run "$tapster" && "$run" --can-run "$testwin" || exit $?
 
 pids=()
 cleanup() {
