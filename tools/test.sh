@@ -28,9 +28,12 @@ run_config() {
   local status=0
   ctest --test-dir "$dir" --output-on-failure -j"$jobs" --timeout 600 || status=$?
   # Windows builds leave one Xvfb and a wineserver per build folder running.
-  if [ -f "$dir/wine-env/xvfb.pid" ]; then
-    bash "$root/tools/wine-env.sh" stop "$dir" || true
-  fi
+  local env
+  for env in "$dir" "$dir/tests/wine/env"; do
+    if [ -f "$env/wine-env/xvfb.pid" ]; then
+      bash "$root/tools/wine-env.sh" stop "$env" || true
+    fi
+  done
   return $status
 }
 
