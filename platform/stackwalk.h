@@ -14,6 +14,10 @@ bool PlatformStackBounds(U8* low, U8* high);
 // list) and the distance from its start. False when no name is known.
 bool PlatformSymbolName(U8 address, char* name, U4 size, U8* offset);
 
+// The function part of a symbol's (possibly mangled) name: demangled, without namespace
+// "(anonymous namespace)::" in front and without its parameter list.
+void SymbolFunctionName(const char* raw, char* name, U4 size);
+
 // Start of the module that holds address (0 when unknown).
 U8 PlatformModuleBase(U8 address);
 

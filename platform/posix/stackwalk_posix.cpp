@@ -1,6 +1,5 @@
 #include "platform/stackwalk.h"
 
-#include <cxxabi.h>
 #include <dlfcn.h>
 #include <elf.h>
 #include <execinfo.h>
@@ -38,23 +37,6 @@ bool PlatformStackBounds(U8* low, U8* high) {
   *high = *low + size;
   return true;
 }
-
-namespace {
-// "ns::Fn(int) const" -> "ns::Fn"; the anonymous namespace is dropped.
-void FunctionPart(const char* full, char* name, U4 size) {
-  static const char kAnon[] = "(anonymous namespace)::";
-  const char* p = full;
-  while (const char* anon = std::strstr(p, kAnon)) {
-    if (anon != p) break;
-    p += sizeof kAnon - 1;
-  }
-  size_t len = std::strcspn(p, "(");
-  if (len == 0) len = std::strlen(p);
-  if (len >= size) len = size - 1;
-  std::memcpy(name, p, len);
-  name[len] = '\0';
-}
-} // namespace
 
 namespace {
 // The full symbol table of a module file: the dynamic table that dladdr reads lacks the
@@ -130,12 +112,6 @@ const ElfSymbol* ElfLookup(U8 address, const Dl_info& info) {
   return address < sym.address + (sym.size ? sym.size : 1) ? &sym : nullptr;
 }
 
-void NameOf(const char* raw, char* name, U4 size) {
-  int status = -1;
-  char* demangled = abi::__cxa_demangle(raw, nullptr, nullptr, &status);
-  FunctionPart(status == 0 && demangled ? demangled : raw, name, size);
-  std::free(demangled);
-}
 } // namespace
 
 bool PlatformSymbolName(U8 address, char* name, U4 size, U8* offset) {
@@ -144,13 +120,13 @@ bool PlatformSymbolName(U8 address, char* name, U4 size, U8* offset) {
   Dl_info info{};
   if (!dladdr(reinterpret_cast<void*>(static_cast<uintptr_t>(address)), &info)) return false;
   if (info.dli_sname && info.dli_saddr) {
-    NameOf(info.dli_sname, name, size);
+    SymbolFunctionName(info.dli_sname, name, size);
     if (offset) *offset = address - reinterpret_cast<uintptr_t>(info.dli_saddr);
     return name[0] != '\0';
   }
   const ElfSymbol* sym = ElfLookup(address, info);
   if (!sym) return false;
-  NameOf(sym->name.c_str(), name, size);
+  SymbolFunctionName(sym->name.c_str(), name, size);
   if (offset) *offset = address - sym->address;
   return name[0] != '\0';
 }

@@ -4,8 +4,6 @@
 // dbghelp.h needs the types of windows.h.
 #include <dbghelp.h>
 
-#include <cxxabi.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -48,18 +46,6 @@ bool SymbolsReady() {
   return symbolState == 1;
 }
 
-// "ns::Fn(int) const" -> "ns::Fn"; the anonymous namespace is dropped.
-void FunctionPart(const char* full, char* name, U4 size) {
-  static const char kAnon[] = "(anonymous namespace)::";
-  const char* p = full;
-  while (std::strncmp(p, kAnon, sizeof kAnon - 1) == 0)
-    p += sizeof kAnon - 1;
-  size_t len = std::strcspn(p, "(");
-  if (len == 0) len = std::strlen(p);
-  if (len >= size) len = size - 1;
-  std::memcpy(name, p, len);
-  name[len] = '\0';
-}
 } // namespace
 
 namespace {
@@ -148,14 +134,6 @@ const CoffSymbol* CoffLookup(U8 address) {
   return &*(it - 1);
 }
 
-void NameOf(const char* raw, char* name, U4 size) {
-  int status = -1;
-  char* demangled = raw[0] == '_' && raw[1] == 'Z'
-                        ? abi::__cxa_demangle(raw, nullptr, nullptr, &status)
-                        : nullptr;
-  FunctionPart(status == 0 && demangled ? demangled : raw, name, size);
-  std::free(demangled);
-}
 } // namespace
 
 bool PlatformSymbolName(U8 address, char* name, U4 size, U8* offset) {
@@ -174,14 +152,14 @@ bool PlatformSymbolName(U8 address, char* name, U4 size, U8* offset) {
     if (SymFromAddr(GetCurrentProcess(), key, &displacement, symbol)) {
       const char* raw = symbol->Name;
       if (raw[0] == '_' && raw[1] == '_' && raw[2] == 'Z') ++raw;
-      NameOf(raw, name, size);
+      SymbolFunctionName(raw, name, size);
       if (offset) *offset = displacement;
       if (name[0]) return true;
     }
   }
   const CoffSymbol* coff = CoffLookup(address);
   if (!coff) return false;
-  NameOf(coff->name.c_str(), name, size);
+  SymbolFunctionName(coff->name.c_str(), name, size);
   if (offset) *offset = address - coff->address;
   return name[0] != '\0';
 }
