@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Sets up the machine, builds Tapster and runs its main job on the built-in default:
+# typing and clicking into our own test window on a virtual display, natively on X11 and
+# (with the Windows build) under Wine, each time showing what the window received.
+#   tools/run.sh [x11|wine ...]   (default: both)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+bash tools/setup.sh
+jobs=$(nproc 2>/dev/null || echo 2)
+targets=("$@")
+[ ${#targets[@]} -gt 0 ] || targets=(x11 wine)
+for t in "${targets[@]}"; do
+  case "$t" in
+  x11)
+    cmake -S . -B build/native -G Ninja >/dev/null
+    cmake --build build/native -j"$jobs" --target tapster testwin_x11
+    bash tools/demo.sh build/native
+    ;;
+  wine)
+    cmake -S . -B build/win64 -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-x86_64.cmake" >/dev/null
+    cmake --build build/win64 -j"$jobs" --target tapster testwin_win32
+    bash tools/demo-wine.sh build/win64
+    ;;
+  *)
+    echo "unknown demo: $t (x11 or wine)" >&2
+    exit 2
+    ;;
+  esac
+done
