@@ -1,6 +1,7 @@
 // libFuzzer target: the number parsers, the matcher and the text writers on arbitrary bytes.
 // Input: one flag byte, then the text, a zero byte and a pattern.
 #include "errlog/errstack.h"
+#include "tests/textmatch/reference_match.h"
 #include "text/match.h"
 #include "text/numbers.h"
 
@@ -8,24 +9,6 @@
 #include <cstring>
 #include <string>
 #include <vector>
-
-namespace {
-// Whether some split of t matches p, '~' standing for one or more characters.
-bool Reference(const std::string& t, const std::string& p) {
-  std::vector<std::vector<char>> ok(p.size() + 1, std::vector<char>(t.size() + 1, 0));
-  ok[p.size()][t.size()] = 1;
-  for (size_t i = p.size(); i-- > 0;)
-    for (size_t j = t.size() + 1; j-- > 0;) {
-      if (p[i] == '~') {
-        for (size_t k = j + 1; k <= t.size() && !ok[i][j]; ++k)
-          ok[i][j] = ok[i + 1][k];
-      } else {
-        ok[i][j] = j < t.size() && t[j] == p[i] && ok[i + 1][j + 1];
-      }
-    }
-  return ok[0][0];
-}
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
@@ -67,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // What the matcher accepts must be a real match.
   std::string text(st);
   if (text.size() < 64 && pat.size() < 16 && pat.find('\0') == std::string::npos &&
-      StMatch(st, pat.c_str(), '~', true) && !Reference(text, pat))
+      StMatch(st, pat.c_str(), '~', true) && !ReferenceMatch(text, pat))
     __builtin_trap();
 
   MatchSwitchScope keep;

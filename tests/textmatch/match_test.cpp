@@ -1,6 +1,7 @@
 #include "errlog/errstack.h"
 #include "mem/lpm.h"
 #include "mem/tracked.h"
+#include "tests/textmatch/reference_match.h"
 #include "text/match.h"
 
 #include <gtest/gtest.h>
@@ -254,22 +255,6 @@ TEST_F(Match, ReplaceIntoLPM) {
   ResetLPM(keep);
 }
 
-// Whether some split of t[0..n) matches p, "~" standing for one or more characters.
-bool Reference(const std::string& t, const std::string& p) {
-  std::vector<std::vector<char>> ok(p.size() + 1, std::vector<char>(t.size() + 1, 0));
-  ok[p.size()][t.size()] = 1;
-  for (size_t i = p.size(); i-- > 0;)
-    for (size_t j = t.size() + 1; j-- > 0;) {
-      if (p[i] == '~') {
-        for (size_t k = j + 1; k <= t.size() && !ok[i][j]; ++k)
-          ok[i][j] = ok[i + 1][k];
-      } else {
-        ok[i][j] = j < t.size() && t[j] == p[i] && ok[i + 1][j + 1];
-      }
-    }
-  return ok[0][0];
-}
-
 TEST_F(Match, EveryMatchFoundIsARealMatch) {
   // All texts over {a,b} up to 7 characters against all patterns over {a,b,~} up to 4.
   std::vector<std::string> texts{""}, pats{""};
@@ -284,12 +269,12 @@ TEST_F(Match, EveryMatchFoundIsARealMatch) {
   for (const auto& p : pats)
     for (const auto& t : texts) {
       if (StMatch(t.c_str(), p.c_str(), '~', true)) {
-        ASSERT_TRUE(Reference(t, p)) << t << " / " << p;
+        ASSERT_TRUE(ReferenceMatch(t, p)) << t << " / " << p;
       }
       U4 end = 0;
       U4 m = IndexOfText(p.c_str(), t.c_str(), 0, kAllU4, '~', true, &end);
       if (m != kAllU4) {
-        ASSERT_TRUE(m <= end && end <= t.size() && Reference(t.substr(m, end - m), p))
+        ASSERT_TRUE(m <= end && end <= t.size() && ReferenceMatch(t.substr(m, end - m), p))
             << t << " / " << p << " at " << m << ".." << end;
       }
     }
