@@ -653,20 +653,27 @@ bool X11Desktop::EnumChildWindows(HWND_T parent, WinEnumProc proc, std::intptr_t
   return EnumChildren(parent, proc, param, &stopped);
 }
 
+namespace {
+// Copies text into a caller's buffer of maxCount bytes (> 0); returns the length copied.
+// A cut never splits a UTF-8 sequence.
+int CopyOut(const std::string& text, char* buffer, int maxCount) {
+  std::size_t n = std::min<std::size_t>(text.size(), static_cast<std::size_t>(maxCount - 1));
+  if (n < text.size())
+    while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80)
+      --n;
+  std::memcpy(buffer, text.data(), n);
+  buffer[n] = 0;
+  return static_cast<int>(n);
+}
+} // namespace
+
 int X11Desktop::GetWindowTextA(HWND_T window, char* buffer, int maxCount) {
   if (!buffer || maxCount <= 0) return 0;
   buffer[0] = 0;
   if (!window || !Ready()) return 0;
   std::string title;
   if (!Title(window, &title)) return 0;
-  std::size_t n = std::min<std::size_t>(title.size(), static_cast<std::size_t>(maxCount - 1));
-  // A cut must not split a UTF-8 sequence.
-  if (n < title.size())
-    while (n > 0 && (static_cast<unsigned char>(title[n]) & 0xC0) == 0x80)
-      --n;
-  std::memcpy(buffer, title.data(), n);
-  buffer[n] = 0;
-  return static_cast<int>(n);
+  return CopyOut(title, buffer, maxCount);
 }
 
 int X11Desktop::GetClassNameA(HWND_T window, char* buffer, int maxCount) {
@@ -675,10 +682,7 @@ int X11Desktop::GetClassNameA(HWND_T window, char* buffer, int maxCount) {
   if (!window || !Ready()) return 0;
   std::string name;
   if (!ClassName(window, &name)) return 0;
-  std::size_t n = std::min<std::size_t>(name.size(), static_cast<std::size_t>(maxCount - 1));
-  std::memcpy(buffer, name.data(), n);
-  buffer[n] = 0;
-  return static_cast<int>(n);
+  return CopyOut(name, buffer, maxCount);
 }
 
 U4 X11Desktop::GetWindowThreadProcessId(HWND_T window, U4* pid) {
