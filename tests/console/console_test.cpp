@@ -2,6 +2,9 @@
 #include "console/keynames.h"
 #include "errlog/errstack.h"
 #include "platform/console.h"
+#include "platform/interrupt.h"
+#include "runtime/interrupt.h"
+#include "time/clock.h"
 
 #include <gtest/gtest.h>
 
@@ -117,4 +120,34 @@ TEST(TerminalInput, EscapeSequences) {
   EXPECT_EQ(DecodeTerminalInput("a\x1b[1;", 5, false, &events), 1u);
   EXPECT_EQ(events.size(), 1u);
   EXPECT_EQ(Keys("\x1b[1;", true), "<Esc>[1;");
+}
+
+TEST(Interrupt, RaisedOnceUnlessClaimed) {
+  auto message = [] {
+    char msg[256];
+    ErrMessage(false, false, msg, sizeof msg);
+    return std::string(msg);
+  };
+  ResetInterruptForTest();
+  PlatformRecordInterrupt(kInterruptEnd);
+  EXPECT_TRUE(InterruptRequested());
+  SleepMsecs(600000); // ends at once, with the error
+  ASSERT_TRUE(ErrSet);
+  EXPECT_EQ(message(), "Process aborted");
+  PlatformRecordInterrupt(kInterruptCtrlC); // the program is already on its way out
+  EXPECT_FALSE(CheckInterrupt());
+  EXPECT_FALSE(InterruptRequested());
+
+  // A claimed break key waits for its claimer; given back, it ends the program.
+  ResetInterruptForTest();
+  ClaimInterrupts(kInterruptCtrlC);
+  PlatformRecordInterrupt(kInterruptCtrlC);
+  EXPECT_FALSE(CheckInterrupt());
+  EXPECT_EQ(TakeClaimedInterrupts(kInterruptAll), kInterruptCtrlC);
+  EXPECT_EQ(TakeClaimedInterrupts(kInterruptAll), 0u);
+  PlatformRecordInterrupt(kInterruptCtrlC | kInterruptBreak);
+  ClaimInterrupts(0);
+  EXPECT_TRUE(CheckInterrupt());
+  EXPECT_EQ(message(), "Process aborted");
+  ResetInterruptForTest();
 }

@@ -1,5 +1,6 @@
 #include "errlog/errstack.h"
 #include "errlog/pgmlog.h"
+#include "time/clock.h"
 #include "time/parsetime.h"
 #include "time/sttoutm.h"
 
@@ -177,9 +178,8 @@ TEST(LogStamps, OldLinesOfAnotherLayoutGo) {
        std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + ".log");
   const char* saved = log_time_pattern;
   log_time_pattern = "2022-12-31 23:00:00";
-  char young[64];
-  const std::time_t t = std::time(nullptr);
-  std::strftime(young, sizeof young, "%Y-%m-%d %H:%M:%S", std::localtime(&t));
+  char young[64]; // stamped as the log stamps its lines
+  TimeTS_MyBf(I8(ClockSecs()), log_time_pattern, young, sizeof young);
   {
     std::ofstream f(fn, std::ios::binary);
     f << "2020-01-02 10:00:00(    0) old\r\n2020-01-02 10:00:01(    1) older\r\n"
