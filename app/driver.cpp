@@ -3,6 +3,7 @@
 #include "app/simcmd.h"
 #include "errlog/errstack.h"
 #include "files/fldf.h"
+#include "runtime/interrupt.h"
 #include "runtime/shutdown.h"
 #include "runtime/startup.h"
 #include "text/match.h"
@@ -47,7 +48,7 @@ void RunFile(const char* fn, U2 timeoutMsecs) {
 
 void RunArguments(int argc, char** argv) {
   U2 timeoutMsecs = kDefaultTimeoutMsecs;
-  for (int i = 1; i < argc && !ErrSet; ++i) {
+  for (int i = 1; i < argc && !CheckInterrupt(); ++i) {
     const char* arg = argv[i];
     if (arg[0] == '-') continue;
     if (i > 1) SleepMsecs(kPauseMsecs);
