@@ -279,16 +279,17 @@ bool RenameFile(const char* newfn, const char* oldfn) {
   if (ErrSet) return false;
   if (!CheckPair("RenameFile", newfn, oldfn, "newfn", "oldfn")) return false;
   if (FileOrDirectoryExists(oldfn, true) && std::strcmp(newfn, oldfn) != 0) {
-    // A change of letter case alone names the same file on systems that ignore case.
-    const bool case_only = SameText(newfn, oldfn);
-    if (!case_only && (FileOrDirectoryExists(newfn, false) || FileIsLink(newfn))) {
+    // A change of letter case alone names the same file where the system ignores case.
+    const bool exists = FileOrDirectoryExists(newfn, false) || FileIsLink(newfn);
+    const bool itself = exists && SameFile(newfn, oldfn);
+    if (exists && !itself) {
       SeMErrMult("\"", newfn, "\" already exists", nullptr);
     } else if (IsMRFName(oldfn)) {
       if (IsMRFName(newfn))
         RenameMRF(FindMRF(oldfn, true), newfn);
       else
         SeMErrMult("rename failure", nullptr);
-    } else if (!PlatformRename(oldfn, newfn, case_only)) {
+    } else if (!PlatformRename(oldfn, newfn, itself)) {
       SeMLastErr("rename failure");
     }
   }

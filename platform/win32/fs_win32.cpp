@@ -235,7 +235,7 @@ bool PlatformChDrive(char letter) {
 
 bool PlatformSeek(std::FILE* fp, U8 off) {
   if (off > U8(INT64_MAX)) return Fail(ERROR_NEGATIVE_SEEK);
-  if (_fseeki64(fp, __int64(off), SEEK_SET) == 0) return true;
+  if (_fseeki64(fp, static_cast<__int64>(off), SEEK_SET) == 0) return true;
   return Fail(ERROR_SEEK);
 }
 
@@ -252,7 +252,7 @@ bool PlatformTruncate(const char* fn, U8 len) {
   DWORD got = 0;
   DeviceIoControl(h, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &got, nullptr); // best effort
   LARGE_INTEGER at;
-  at.QuadPart = LONGLONG(len);
+  at.QuadPart = static_cast<LONGLONG>(len);
   const bool ok = SetFilePointerEx(h, at, nullptr, FILE_BEGIN) && SetEndOfFile(h);
   const DWORD err = GetLastError();
   CloseHandle(h);

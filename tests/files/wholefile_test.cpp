@@ -7,6 +7,12 @@
 #include "tempdir.h"
 
 #include <cstdlib>
+#ifndef _WIN32
+#include <csignal>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 namespace fs = std::filesystem;
 
@@ -17,13 +23,52 @@ std::string Str(const char* st) {
   return st ? st : "(null)";
 }
 
-// Links need a privilege or developer mode on Windows; false where they cannot be made.
+// Links need a privilege or developer mode on Windows, and Wine keeps only some kinds:
+// false where a relative link to a file cannot be made and read back.
 bool CanLink(const std::string& at) {
-  const std::string probe = at + "/.probe";
-  if (!PlatformCreateLink(probe.c_str(), "x", false)) return false;
+  const std::string target = at + "/.target", probe = at + "/.probe";
+  std::ofstream(target) << "t";
+  char bf[300] = "";
+  const bool ok = PlatformCreateLink(probe.c_str(), ".target", false) &&
+                  (PlatformAttributes(probe.c_str()) & kFsAttrLink) &&
+                  PlatformReadLink(probe.c_str(), bf, sizeof bf) && std::string(bf) == ".target";
   PlatformRemoveFile(probe.c_str());
-  return true;
+  PlatformRemoveFile(target.c_str());
+  return ok;
 }
+
+#ifndef _WIN32
+// A private X server; display stays empty where none can be started.
+struct PrivateX {
+  PrivateX() {
+    int fds[2];
+    if (pipe(fds) != 0) return;
+    pid = fork();
+    if (pid == 0) {
+      close(fds[0]);
+      const int null = open("/dev/null", O_WRONLY); // it tries numbers taken by others
+      dup2(null, 2);
+      execlp("Xvfb", "Xvfb", "-displayfd", std::to_string(fds[1]).c_str(), "-nolisten", "tcp",
+             nullptr);
+      _exit(127);
+    }
+    close(fds[1]);
+    std::string number; // written once the server accepts clients
+    for (char c; read(fds[0], &c, 1) == 1 && c != '\n';)
+      number += c;
+    close(fds[0]);
+    if (!number.empty()) display = ":" + number;
+  }
+  ~PrivateX() {
+    if (pid > 0) {
+      kill(pid, SIGTERM);
+      waitpid(pid, nullptr, 0);
+    }
+  }
+  pid_t pid = -1;
+  std::string display;
+};
+#endif
 } // namespace
 
 TEST_F(WholeFile, NamePartsAndPaths) {
@@ -229,3 +274,28 @@ TEST_F(WholeFile, LogNamedLikeTheCommandFileIsRefused) {
     EXPECT_EQ(Get(Path("c.txt")), cmds) << log;
   }
 }
+
+#ifndef _WIN32
+TEST_F(WholeFile, ClipboardAsSourceAndDestination) {
+  const char* old = std::getenv("DISPLAY");
+  const std::string saved = old ? old : "";
+  const std::string a = Put("a.txt", "line one\r\nline two\r\n");
+  unsetenv("DISPLAY");
+  EXPECT_FALSE(MyCopyFile("CB", a.c_str(), false));
+  EXPECT_EQ(Error().rfind("Clipboard not supported (no X display)", 0), 0u);
+  PrivateX x;
+  if (x.display.empty()) GTEST_SKIP() << "no X server to try the clipboard on";
+  setenv("DISPLAY", x.display.c_str(), 1);
+  EXPECT_TRUE(MyCopyFile("CB", a.c_str(), false)) << Error();
+  EXPECT_TRUE(MyCopyFile(Path("b.txt").c_str(), "cb", false)) << Error();
+  EXPECT_EQ(Get(Path("b.txt")), "line one\r\nline two\r\n") << "the last terminator comes back";
+  // A second copy takes the clipboard over from the first.
+  EXPECT_TRUE(MyCopyFile("CB", Put("c.sh", "echo\n").c_str(), false)) << Error();
+  EXPECT_TRUE(MyCopyFile(Path("d.sh").c_str(), "CB", false)) << Error();
+  EXPECT_EQ(Get(Path("d.sh")), "echo\n");
+  if (saved.empty())
+    unsetenv("DISPLAY");
+  else
+    setenv("DISPLAY", saved.c_str(), 1);
+}
+#endif
