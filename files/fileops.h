@@ -19,3 +19,18 @@ bool DelDirectory(const char* dir, bool recursive);
 char* FileReadBf(const char* fn, U4* len);
 // ioc 2 replaces the file, 3 appends to it.
 bool FileWriteBf(const char* fn, const void* bf, U4 cnt, U1 ioc);
+
+// The further whole-file operations of the library.
+// Deletes every file of a folder whose name matches the last part of fspec ("*": any
+// characters); folders and links to folders are left alone.
+bool DelFSpec(const char* fspec);
+bool AppFile(const char* dstfn, const char* srcfn);
+// A copy into the folder ".\bk" (or "./bk") under the file's own name.
+bool BackupFile(const char* fn);
+// Creates the destination's folder first and tries a failed copy once more.
+bool CopyFileCreateDir(const char* dstfn, const char* srcfn);
+bool FileIsNewer(const char* fn1, const char* fn2);
+bool FileIsOlder(const char* fn1, const char* fn2);
+I8 FileCTime(const char* fn);
+// True when the file or a folder on its path carries the hidden attribute.
+bool FileIsHidden(const char* fn);

@@ -255,6 +255,12 @@ TEST_F(WholeFile, MovesRenamesAndDeletes) {
   }
   EXPECT_EQ(Get(outside), "stays");
   EXPECT_TRUE(fs::exists(Path("B.TXT")));
+  for (const char* name : {"%CD%.tmp", "$(x).tmp", "a;b.TMP", "keep.txt"})
+    Put(name, "x");
+  EXPECT_TRUE(DelFSpec(Path("*.tmp").c_str())) << Error();
+  EXPECT_FALSE(fs::exists(Path("%CD%.tmp")) || fs::exists(Path("$(x).tmp")) ||
+               fs::exists(Path("a;b.TMP")));
+  EXPECT_TRUE(fs::exists(Path("keep.txt")));
   if (CanLink(dir.string())) {
     CreateLink(Path("dl").c_str(), "gone", 0);
     EXPECT_TRUE(DelFile(Path("dl").c_str()));
