@@ -45,17 +45,7 @@ void RunFile(const char* fn, U2 timeoutMsecs) {
 }
 } // namespace
 
-int TapsterMain(int argc, char** argv) {
-  ProgramInit(argv);
-  ArgText(argv, nullptr);
-  if (ErrSet) return ProgramExit(255);
-  if (argc <= 1) {
-    std::printf("%s", tapster_usage);
-    std::fflush(stdout);
-    // The orderly end closes the log; the status stays that of the usage text.
-    return ProgramExit(1);
-  }
-
+void RunArguments(int argc, char** argv) {
   U2 timeoutMsecs = kDefaultTimeoutMsecs;
   for (int i = 1; i < argc && !ErrSet; ++i) {
     const char* arg = argv[i];
@@ -70,6 +60,20 @@ int TapsterMain(int argc, char** argv) {
       SimCmd(arg, timeoutMsecs);
     }
   }
+}
+
+int TapsterMain(int argc, char** argv) {
+  ProgramInit(argv);
+  ArgText(argv, nullptr);
+  if (ErrSet) return ProgramExit(255);
+  if (argc <= 1) {
+    std::printf("%s", tapster_usage);
+    std::fflush(stdout);
+    // The orderly end closes the log; the status stays that of the usage text.
+    return ProgramExit(1);
+  }
+
+  RunArguments(argc, argv);
 
   if (ErrSet) {
     char message[4096];
