@@ -1,14 +1,18 @@
 #include "app/driver.h"
 
+#include "app/heldinput.h"
 #include "app/simcmd.h"
 #include "errlog/errstack.h"
+#include "errlog/pgmlog.h"
 #include "files/fldf.h"
+#include "platform/stdstreams.h"
 #include "runtime/shutdown.h"
 #include "runtime/startup.h"
 #include "text/match.h"
 #include "text/numbers.h"
 #include "time/clock.h"
 
+#include <cerrno>
 #include <cstdio>
 
 const char* const tapster_usage =
@@ -27,9 +31,30 @@ namespace {
 constexpr U2 kDefaultTimeoutMsecs = 2000;
 constexpr U4 kPauseMsecs = 500;
 
+// True when the text reached standard output.
+bool PrintOut(const char* format, const char* text) {
+  errno = 0;
+  std::clearerr(stdout);
+  std::printf(format, text);
+  return std::fflush(stdout) == 0 && !std::ferror(stdout);
+}
+
+// A reader that went away, or a full disk, ends the run like any failing command.
 void Echo(const char* cmd) {
-  std::printf("%s\n", cmd);
-  std::fflush(stdout);
+  if (!PrintOut("%s\n", cmd))
+    SeMErrno("Write error on standard output", nullptr, errno ? errno : EIO);
+}
+
+// The error line goes to standard output; the orderly end then writes it to the log and
+// the error file and, for a daemon, to the session.
+int ErrorEnd() {
+  // Nothing held may stay down while the output or the report waits.
+  RunErrorEndHook();
+  char message[4096];
+  ErrMessage(true, true, message, sizeof message);
+  // Once the user has the line, the console needs neither a second copy nor a bell.
+  if (PrintOut("ERROR: %s\n", message)) log_echo = false;
+  return ProgramExit(255);
 }
 
 // Every line of the file is one command; the file is closed even when a command failed.
@@ -46,6 +71,8 @@ void RunFile(const char* fn, U2 timeoutMsecs) {
 } // namespace
 
 int TapsterMain(int argc, char** argv) {
+  PlatformIgnoreBrokenPipe();
+  SetErrorEndHook(ReleaseHeldInput);
   ProgramInit(argv);
   ArgText(argv, nullptr);
   if (ErrSet) return ProgramExit(255);
@@ -71,13 +98,6 @@ int TapsterMain(int argc, char** argv) {
     }
   }
 
-  if (ErrSet) {
-    char message[4096];
-    ErrMessage(true, false, message, sizeof message);
-    std::printf("ERROR: %s\n", message);
-    std::fflush(stdout);
-    // The error has been shown; the orderly end still closes the log and ends children.
-    return ProgramExit(1);
-  }
+  if (ErrSet) return ErrorEnd();
   return ProgramExit(255);
 }

@@ -49,8 +49,9 @@ bool PlatformClearCommError(void* handle, U4* mask, void* status) {
 
 bool PlatformSessionMessage(const char* title, const char* text) {
   DWORD response = 0;
+  // Nobody may be there to answer: after the time limit the run goes on as if answered.
   return WTSSendMessageA(WTS_CURRENT_SERVER_HANDLE, WTS_CURRENT_SESSION, const_cast<LPSTR>(title),
                          static_cast<DWORD>(lstrlenA(title)), const_cast<LPSTR>(text),
-                         static_cast<DWORD>(lstrlenA(text)), MB_OK | MB_ICONEXCLAMATION, 0,
-                         &response, TRUE) != FALSE;
+                         static_cast<DWORD>(lstrlenA(text)), MB_OK | MB_ICONEXCLAMATION,
+                         kSessionMessageSecs, &response, TRUE) != FALSE;
 }
