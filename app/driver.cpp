@@ -6,6 +6,7 @@
 #include "errlog/pgmlog.h"
 #include "files/fldf.h"
 #include "platform/stdstreams.h"
+#include "runtime/interrupt.h"
 #include "runtime/shutdown.h"
 #include "runtime/startup.h"
 #include "text/match.h"
@@ -84,7 +85,7 @@ int TapsterMain(int argc, char** argv) {
   }
 
   U2 timeoutMsecs = kDefaultTimeoutMsecs;
-  for (int i = 1; i < argc && !ErrSet; ++i) {
+  for (int i = 1; i < argc && !CheckInterrupt(); ++i) {
     const char* arg = argv[i];
     if (arg[0] == '-') continue;
     if (i > 1) SleepMsecs(kPauseMsecs);

@@ -7,6 +7,7 @@
 #include "platform/process.h"
 #include "platform/stdstreams.h"
 #include "proc/exec.h"
+#include "runtime/interrupt.h"
 #include "text/match.h"
 #include "time/clock.h"
 
@@ -326,6 +327,7 @@ U1 ProgramExit(U1 status) {
   if (pgm_exiting) return status;
   pgm_exiting = true;
   log_flush = true;
+  CheckInterrupt(); // a request that came after the last wait still makes this an abort
   bool had_err = ErrSet;
   if (had_err) RunErrorEndHook();
   bool reported = ProcessErr(255, false);
