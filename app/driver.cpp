@@ -61,7 +61,7 @@ int ErrorEnd() {
 // Every line of the file is one command; the file is closed even when a command failed.
 void RunFile(const char* fn, U2 timeoutMsecs) {
   FLDF* fd = FLOpenRead(fn);
-  while (const char* rec = FLReadRec(fd)) {
+  while (const char* rec = CheckInterrupt() ? nullptr : FLReadRec(fd)) {
     Echo(rec);
     SimCmd(rec, timeoutMsecs);
   }

@@ -6,6 +6,7 @@
 #include "errlog/errstack.h"
 #include "errlog/pgmlog.h"
 #include "mem/tracked.h"
+#include "runtime/interrupt.h"
 #include "runtime/settings.h"
 #include "text/match.h"
 #include "text/numbers.h"
@@ -135,7 +136,8 @@ void SimCmdText(char* field, HWND_T target) {
   RemoveTrailingSpacesTabs(field, kAllU4);
   Desktop& d = TheDesktop();
   const char* p = field + 1;
-  while (*p && *p != '\'' && !ErrSet) {
+  // A stop request ends the text between characters, never between a Shift and its key.
+  while (*p && *p != '\'' && !CheckInterrupt()) {
     if (StPrefix(p, "<Enter>", 7, false)) {
       Tapster(kVkEnter, kUdPress | kUdRelease, target);
       p += 7;

@@ -65,11 +65,10 @@ X11Desktop::X11Desktop(const char* displayName) {
 }
 
 X11Desktop::~X11Desktop() {
-  if (dpy_ && !lost_) {
-    RestoreSpareKeys();
-    if (modmap_) XFreeModifiermap(modmap_);
-    XCloseDisplay(dpy_);
-  }
+  if (dpy_ && !lost_) RestoreSpareKeys();
+  if (modmap_) XFreeModifiermap(modmap_);
+  // After a lost connection Xlib sends nothing more and only frees the display's memory.
+  if (dpy_) XCloseDisplay(dpy_);
   live_desktops.erase(std::remove(live_desktops.begin(), live_desktops.end(), this),
                       live_desktops.end());
 }

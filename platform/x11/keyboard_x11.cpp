@@ -19,6 +19,14 @@ void X11Desktop::LoadKeyboard() {
   XDisplayKeycodes(dpy_, &minKeycode_, &maxKeycode_);
   int count = maxKeycode_ - minKeycode_ + 1;
   KeySym* syms = XGetKeyboardMapping(dpy_, static_cast<KeyCode>(minKeycode_), count, &symsPerCode_);
+  if (!syms) {
+    // The connection broke: an empty map lends nothing and finds no key.
+    maxKeycode_ = minKeycode_ - 1;
+    symsPerCode_ = 0;
+    keymap_.clear();
+    Lost();
+    return;
+  }
   keymap_.assign(syms, syms + static_cast<std::size_t>(count) * symsPerCode_);
   XFree(syms);
   if (modmap_) XFreeModifiermap(modmap_);
@@ -124,10 +132,20 @@ void X11Desktop::RestoreSpareKeys() {
   // program ended: give it a moment before the lent key codes go blank again.
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   std::vector<KeySym> blank(static_cast<std::size_t>(symsPerCode_), NoSymbol);
-  for (KeyCode code : spareBound_)
+  for (KeyCode code : spareBound_) {
     XChangeKeyboardMapping(dpy_, code, symsPerCode_, blank.data(), 1);
+    std::copy(blank.begin(), blank.end(),
+              &keymap_[static_cast<std::size_t>(code - minKeycode_) * symsPerCode_]);
+    for (KeyCode& c : vkCodes_)
+      if (c == code) c = 0;
+  }
   spareBound_.clear();
+  recycle_ = 0;
   XSync(dpy_, False);
+}
+
+void X11Desktop::ReturnLentKeys() {
+  if (ReadyQuiet()) RestoreSpareKeys();
 }
 
 I2 X11Desktop::GetKeyState(int virtualKey) {

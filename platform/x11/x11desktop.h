@@ -72,6 +72,7 @@ public:
   U4 SendInput(U4 count, const MouseInputRecord* inputs, int recordSize) override;
   bool GetCursorPos(WinPoint* point) override;
   int ProcessMessages() override;
+  void ReturnLentKeys() override;
 
   // Error handler entries.
   void RecordError(const XErrorEvent& event);
