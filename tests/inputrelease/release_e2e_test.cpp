@@ -155,6 +155,17 @@ TEST_F(Release, AReaderThatGoesAwayEndsTheRunInOrder) {
       << ErrFile();
 }
 
+TEST_F(Release, NamesFromOutsideCannotForgeLogLines) {
+  RunResult r = x->Tapster({"-DEBUG", "/TMO=0", "a\r\nFORGED\x1b[0m/A"});
+  EXPECT_EQ(r.status, 1) << r.out;
+  std::string log = FileText(x->dir() + "/tapster.log");
+  EXPECT_NE(log.find("SimCmd:wnd=a<CR><LF>FORGED<ESC>[0m keyt=A"), std::string::npos) << log;
+  EXPECT_NE(log.find("ERROR: Window \"a<CR><LF>FORGED<ESC>[0m\" not found"), std::string::npos)
+      << log;
+  EXPECT_EQ(log.find("\nFORGED"), std::string::npos) << log;
+  EXPECT_EQ(ErrFile().find("\nFORGED"), std::string::npos) << ErrFile();
+}
+
 TEST_F(Release, ALostDisplayEndsTheRunWithItsError) {
   // Under the leak checker a resource the lost connection left behind fails the run too.
   pid_t pid = Start({"Target/'" + std::string(3000, 'x') + "'"});
