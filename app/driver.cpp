@@ -7,6 +7,7 @@
 #include "files/fldf.h"
 #include "platform/stdstreams.h"
 #include "runtime/interrupt.h"
+#include "runtime/settings.h"
 #include "runtime/shutdown.h"
 #include "runtime/startup.h"
 #include "text/match.h"
@@ -32,18 +33,20 @@ namespace {
 constexpr U2 kDefaultTimeoutMsecs = 2000;
 constexpr U4 kPauseMsecs = 500;
 
-// True when the text reached standard output.
+// True when the text reached standard output; false also when there is none.
 bool PrintOut(const char* format, const char* text) {
+  if (stdout_fno < 0) return false;
   errno = 0;
   std::clearerr(stdout);
   std::printf(format, text);
   return std::fflush(stdout) == 0 && !std::ferror(stdout);
 }
 
-// A reader that went away, or a full disk, ends the run like any failing command.
+// A reader that went away, or a full disk, ends the run like any failing command; a
+// program started without standard output (none, or a closed one) runs silently.
 void Echo(const char* cmd) {
-  if (!PrintOut("%s\n", cmd))
-    SeMErrno("Write error on standard output", nullptr, errno ? errno : EIO);
+  if (stdout_fno < 0 || PrintOut("%s\n", cmd) || errno == EBADF) return;
+  SeMErrno("Write error on standard output", nullptr, errno ? errno : EIO);
 }
 
 // The error line goes to standard output; the orderly end then writes it to the log and
