@@ -74,19 +74,7 @@ void RunFile(const char* fn, U2 timeoutMsecs) {
 }
 } // namespace
 
-int TapsterMain(int argc, char** argv) {
-  PlatformIgnoreBrokenPipe();
-  SetErrorEndHook(ReleaseHeldInput);
-  ProgramInit(argv);
-  ArgText(argv, nullptr);
-  if (ErrSet) return ProgramExit(255);
-  if (argc <= 1) {
-    std::printf("%s", tapster_usage);
-    std::fflush(stdout);
-    // The orderly end closes the log; the status stays that of the usage text.
-    return ProgramExit(1);
-  }
-
+void RunArguments(int argc, char** argv) {
   U2 timeoutMsecs = kDefaultTimeoutMsecs;
   for (int i = 1; i < argc && !CheckInterrupt(); ++i) {
     const char* arg = argv[i];
@@ -101,6 +89,22 @@ int TapsterMain(int argc, char** argv) {
       SimCmd(arg, timeoutMsecs);
     }
   }
+}
+
+int TapsterMain(int argc, char** argv) {
+  PlatformIgnoreBrokenPipe();
+  SetErrorEndHook(ReleaseHeldInput);
+  ProgramInit(argv);
+  ArgText(argv, nullptr);
+  if (ErrSet) return ProgramExit(255);
+  if (argc <= 1) {
+    std::printf("%s", tapster_usage);
+    std::fflush(stdout);
+    // The orderly end closes the log; the status stays that of the usage text.
+    return ProgramExit(1);
+  }
+
+  RunArguments(argc, argv);
 
   if (ErrSet) return ErrorEnd();
   return ProgramExit(255);
