@@ -1,3 +1,4 @@
+#include "runtime/startup.h"
 #include "tests/mem/memfix.h"
 
 #include <cstring>
@@ -152,6 +153,43 @@ TEST_F(Alloc, ReallocKeepsContentsAndFailsCleanly) {
   EXPECT_EQ(r, nullptr);
   EXPECT_EQ(TakeErr(), "first");
   FreeSP(&r); // already null: nothing
+}
+
+} // namespace
+
+namespace {
+
+using Options = MemTest;
+
+// In a child: start-up with the memory options, then what they changed.
+void StartWithOptions(const std::string& log) {
+  const char* argv[] = {"test_mem",    "-lpm_block_sz=0", "-lpm_max_sz=77", "-reuse_mem_ena=off",
+                        "-malloc_dbg", log.c_str(),       nullptr};
+  ProgramInit(argv);
+  void* p = AllocU1(1);
+  const bool ok = !ErrSet && AllocLPM(1) == nullptr && TakeErr() == "LPM OVERFLOW" &&
+                  PtSize(p, true) == 64 && lpm_max_sz == 77;
+  FreeSP(&p);
+  std::exit(ok ? 0 : 2);
+}
+
+TEST_F(Options, StartUpOptionsAndTheEndOfTheProgram) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const std::string log = "-LOG=" + (dir_ / "start.log").string();
+  EXPECT_EXIT(StartWithOptions(log), ::testing::ExitedWithCode(0), "");
+  const std::string text = LogText("start.log");
+  EXPECT_NE(text.find("AllocU1:3:MALLOC:sz=96/60 callers="), std::string::npos) << text;
+  EXPECT_NE(text.find("FreeSP:2:FREE:sz=64/40 callers="), std::string::npos) << text;
+  EXPECT_EQ(text.find("AllocU1:0:"), std::string::npos) << text;
+
+  // Once the program ends, freed blocks go straight back to the heap.
+  const U4 ix = ReuseMemIndex(64);
+  const U4 waiting = ReuseMemWaiting(reuse_mem[ix]);
+  void* p = AllocU1(1);
+  pgm_exiting = true;
+  FreeSP(&p);
+  pgm_exiting = false;
+  EXPECT_EQ(ReuseMemWaiting(reuse_mem[ix]), waiting == 0 ? 0 : waiting - 1);
 }
 
 } // namespace

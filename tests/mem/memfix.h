@@ -18,6 +18,13 @@
 
 namespace fs = std::filesystem;
 
+// The pending message without its callers group, cleared.
+inline std::string TakeErr() {
+  static char bf[4096];
+  const char* m = ErrMessage(false, false, bf, sizeof bf);
+  return m ? m : "";
+}
+
 class MemTest : public ::testing::Test {
 protected:
   void SetUp() override {
@@ -55,12 +62,6 @@ protected:
     std::stringstream ss;
     ss << in.rdbuf();
     return ss.str();
-  }
-  // The pending message without its callers group, cleared.
-  static std::string TakeErr() {
-    static char bf[4096];
-    const char* m = ErrMessage(false, false, bf, sizeof bf);
-    return m ? m : "";
   }
 
   fs::path dir_;
