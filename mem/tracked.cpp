@@ -187,18 +187,19 @@ void* AllocTimes(U8 cnt, U4 width) {
   return AllocU1(static_cast<U4>(bytes));
 }
 
-// Where pt points in the LPM block, as the offset of its descriptor; false outside the
-// part handed out (a released range counts as outside).
-bool LpmHeaderOffset(std::uintptr_t p, U8* h) {
-  const auto lb = reinterpret_cast<std::uintptr_t>(lpm_block);
-  if (!lpm_block || p < lb + kMemDscSize || p >= reinterpret_cast<std::uintptr_t>(lpm_block_end))
-    return false;
-  *h = p - lb - kMemDscSize;
-  return *h + kMemDscSize <= lpm_block_x;
-}
+enum class Place { kOutside, kHeap, kLpm };
 
-bool InHeapRange(std::uintptr_t p) {
-  return p >= pgm_malloc_pt_lo && p <= pgm_malloc_pt_hi;
+// Where a user pointer may lie: in the heap range, or in the part of the LPM block handed
+// out (*h: its descriptor's offset). The rest of the LPM block, released or never used,
+// is outside even where the heap range covers it.
+Place Locate(std::uintptr_t p, U8* h) {
+  const auto lb = reinterpret_cast<std::uintptr_t>(lpm_block);
+  if (lpm_block && p >= lb && p < reinterpret_cast<std::uintptr_t>(lpm_block_end)) {
+    if (p < lb + kMemDscSize) return Place::kOutside;
+    *h = p - lb - kMemDscSize;
+    return *h + kMemDscSize <= lpm_block_x ? Place::kLpm : Place::kOutside;
+  }
+  return p >= pgm_malloc_pt_lo && p <= pgm_malloc_pt_hi ? Place::kHeap : Place::kOutside;
 }
 
 // The descriptor of pt holds together: its offset, its size, its place.
@@ -333,11 +334,9 @@ memdsc* PtMDP(const void* pt, bool check) {
   if (!pt) return nullptr;
   const auto p = reinterpret_cast<std::uintptr_t>(pt);
   U8 h = 0;
-  const bool in_lpm = LpmHeaderOffset(p, &h);
-  const bool in_released_lpm = !in_lpm && lpm_block &&
-                               p >= reinterpret_cast<std::uintptr_t>(lpm_block) &&
-                               p < reinterpret_cast<std::uintptr_t>(lpm_block_end);
-  if (!in_lpm && (in_released_lpm || !InHeapRange(p))) {
+  const Place place = Locate(p, &h);
+  const bool in_lpm = place == Place::kLpm;
+  if (place == Place::kOutside) {
     if (check) {
       SeMErrMult("PtMDP", ":pt out of range: pt=", Hex(p).bf,
                  " pgm_malloc_pt_lo=", Hex(pgm_malloc_pt_lo).bf,
@@ -372,8 +371,9 @@ const char* MemDscText(const void* pt) {
   if (!pt) return "(NULL)";
   const auto p = reinterpret_cast<std::uintptr_t>(pt);
   U8 h = 0;
-  const bool in_lpm = LpmHeaderOffset(p, &h);
-  const U4 sig = in_lpm || InHeapRange(p) ? ReadSignatureBefore(pt) : 0;
+  const Place place = Locate(p, &h);
+  const bool in_lpm = place == Place::kLpm;
+  const U4 sig = place != Place::kOutside ? ReadSignatureBefore(pt) : 0;
   const bool freed = sig == kMemDscFreed || sig == kMemDscParked;
   if (sig != kMemDscLive && !freed) {
     std::snprintf(bf, sizeof bf, "%" PRIXPTR "/UNKNOWN", p);

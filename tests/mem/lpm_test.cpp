@@ -36,6 +36,7 @@ TEST_F(Lpm, CarvingReallocAndReset) {
   EXPECT_EQ(lpm_block_x, x0);
   // The released range no longer passes as a block, and a keep above the fill is refused.
   EXPECT_EQ(PtMDP(b, false), nullptr);
+  EXPECT_NE(std::string(MemDscText(b)).find("/UNKNOWN"), std::string::npos);
   ResetLPM(after_b);
   EXPECT_EQ(TakeErr().rfind("ResetLPM:keep=", 0), 0u);
   EXPECT_EQ(lpm_block_x, x0);
