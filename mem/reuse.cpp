@@ -22,18 +22,6 @@ bool EnsureMap(U4 ix) {
 
 } // namespace
 
-U8 ReuseMemSize(U8 n) {
-  const U4 ix = ReuseMemIndex(n);
-  return ix < kReuseClasses ? U8{64} << ix : 0;
-}
-
-U4 ReuseMemIndex(U8 n) {
-  U4 ix = 0;
-  while (ix < kReuseClasses && (U8{64} << ix) < n)
-    ++ix;
-  return ix;
-}
-
 void ReuseMemInit() {
   for (U4 ix = 0; ix < kReuseClasses; ++ix)
     EnsureMap(ix);

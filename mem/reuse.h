@@ -3,6 +3,8 @@
 #pragma once
 #include "mem/tracked.h"
 
+#include <bit>
+
 inline constexpr U4 kReuseClasses = 26; // total block sizes 64 bytes .. 2 GiB
 
 struct ReuseRing {
@@ -14,10 +16,18 @@ struct ReuseRing {
 };
 extern ReuseRing reuse_mem[kReuseClasses];
 
-// Smallest class size (64 << i) that holds n bytes; 0 when n is above 2 GiB.
-U8 ReuseMemSize(U8 n);
-// Index of that class; kReuseClasses when there is none.
-U4 ReuseMemIndex(U8 n);
+// Index of the smallest class (64 << ix bytes) that holds n bytes; kReuseClasses when n is
+// above 2 GiB. On every allocation and free, hence inline.
+inline U4 ReuseMemIndex(U8 n) {
+  if (n <= 64) return 0;
+  const U4 ix = static_cast<U4>(std::bit_width(n - 1)) - 6;
+  return ix < kReuseClasses ? ix : kReuseClasses;
+}
+// That class's size; 0 when there is none.
+inline U8 ReuseMemSize(U8 n) {
+  const U4 ix = ReuseMemIndex(n);
+  return ix < kReuseClasses ? U8{64} << ix : 0;
+}
 // Allocates the ring arrays of every class (start-up), whatever reuse_mem_ena says.
 void ReuseMemInit();
 U4 ReuseMemWaiting(const ReuseRing& ring);

@@ -485,7 +485,10 @@ void* ReallocPt(void* pt, U4 cnt) {
 
 void FreeSP(void** ppt) {
   if (!ppt || !*ppt) return;
-  PushErr();
+  // A level of its own only when the caller has an error pending: without one, an error
+  // raised here lands where carrying it out would put it anyway.
+  const bool nested = ErrSet;
+  if (nested) PushErr();
   void* pt = *ppt;
   memdsc* d = PtMDP(pt, true);
   if (!ErrSet && d) {
@@ -502,5 +505,5 @@ void FreeSP(void** ppt) {
     *ppt = nullptr;
     Indent(-4);
   }
-  PopErr(true);
+  if (nested) PopErr(true);
 }
