@@ -4,6 +4,7 @@
 #include "errlog/pgmlog.h"
 #include "files/ftest.h"
 #include "mem/lpm.h"
+#include "mem/reuse.h"
 #include "platform/stdstreams.h"
 #include "runtime/interrupt.h"
 #include "text/numbers.h"
@@ -17,8 +18,8 @@
 #include <string>
 #include <vector>
 
-void (*pgm_reuse_rings_hook)() = nullptr;
-void (*pgm_mem_init_hook)() = nullptr;
+void (*pgm_reuse_rings_hook)() = ReuseMemInit;
+void (*pgm_mem_init_hook)() = InternalMemInit;
 void (*pgm_fault_handlers_hook)(bool add_vectored) = nullptr;
 U4 arg_cnt = 0;
 
@@ -355,7 +356,6 @@ void ProgramInit(const char* const* argv) {
   // 2, 3. Memory tracking.
   if (pgm_reuse_rings_hook) pgm_reuse_rings_hook();
   if (pgm_mem_init_hook) pgm_mem_init_hook();
-  InternalMemInit();
   // 4 - 6.
   const U2 probe = 0x1234;
   big_endian = *reinterpret_cast<const unsigned char*>(&probe) != 0x34;
