@@ -2,6 +2,7 @@
 
 #include "app/inject.h"
 #include "app/keytable.h"
+#include "app/typetext.h"
 #include "app/winlookup.h"
 #include "errlog/errstack.h"
 #include "errlog/pgmlog.h"
@@ -122,7 +123,7 @@ HWND_T SimCmdWindow(const char* win, U2 timeoutMsecs) {
 
 void SimCmdText(char* field, HWND_T target) {
   RemoveTrailingSpacesTabs(field, kAllU4);
-  Desktop& d = TheDesktop();
+  TypedText text(target);
   const char* p = field + 1;
   while (*p && *p != '\'' && !ErrSet) {
     if (StPrefix(p, "<Enter>", 7, false)) {
@@ -145,11 +146,6 @@ void SimCmdText(char* field, HWND_T target) {
       SeMErrMult("Bad key name \"", field, "\"", nullptr);
       return;
     }
-    bool capsOn = d.GetKeyState(kVkCapital) != 0;
-    if ((c >= 'A' && c <= 'Z' && !capsOn) || (c >= 'a' && c <= 'z' && capsOn))
-      Tapster(kVkCapital, kUdPress | kUdRelease, target);
-    if (std::strchr("_+:*?", c)) Tapster(kVkShift, kUdPress, target);
-    Tapster(key_names[i].code, kUdPress | kUdRelease, target);
-    if (d.GetKeyState(kVkShift) != 0) Tapster(kVkShift, kUdRelease, target);
+    text.Type(c, key_names[i].code, field);
   }
 }

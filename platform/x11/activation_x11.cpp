@@ -73,10 +73,12 @@ bool X11Desktop::NetStates(Window w, std::vector<Atom>* states) {
 
 HWND_T X11Desktop::GetForegroundWindow() {
   if (!Ready()) return 0;
+  // Typed text asks before every key; within a text only this program moves the focus.
+  SteadyClock::time_point now = SteadyClock::now();
+  if (inText_ && foregroundTop_ && now - foregroundAt_ < std::chrono::milliseconds(250))
+    return foregroundTop_;
   Window focus = CurrentFocus();
   if (!focus || focus == root_) return 0;
-  // Typed text asks once per character; the window holding the focus stays the same.
-  SteadyClock::time_point now = SteadyClock::now();
   if (focus == foregroundFocus_ && now - foregroundAt_ < std::chrono::milliseconds(250))
     return foregroundTop_;
   Window top = TopLevelOf(focus);
@@ -214,6 +216,7 @@ HWND_T X11Desktop::GetFocus() {
 
 HWND_T X11Desktop::SetFocus(HWND_T window) {
   if (!window || !Ready()) return 0;
+  foregroundTop_ = 0; // the focus moves: ask again
   Window previous = CurrentFocus();
   auto deadline = [](int ms) { return SteadyClock::now() + std::chrono::milliseconds(ms); };
   auto pause = [] { std::this_thread::sleep_for(std::chrono::milliseconds(2)); };

@@ -4,6 +4,7 @@
 
 #include "errlog/errstack.h"
 
+#include <X11/XKBlib.h>
 #include <X11/extensions/XTest.h>
 
 #include <algorithm>
@@ -68,6 +69,7 @@ X11Desktop::~X11Desktop() {
   if (dpy_ && !lost_) {
     RestoreSpareKeys();
     if (modmap_) XFreeModifiermap(modmap_);
+    if (xkb_) XkbFreeKeyboard(xkb_, 0, True);
     XCloseDisplay(dpy_);
   }
   live_desktops.erase(std::remove(live_desktops.begin(), live_desktops.end(), this),

@@ -24,6 +24,7 @@ void X11Desktop::LoadKeyboard() {
   if (modmap_) XFreeModifiermap(modmap_);
   modmap_ = XGetModifierMapping(dpy_);
   std::fill(std::begin(vkCodes_), std::end(vkCodes_), KeyCode{0});
+  LoadLayout();
   keyboardLoaded_ = true;
 }
 
@@ -207,5 +208,5 @@ void X11Desktop::keybd_event(U1 virtualKey, U1 scanCode, U4 flags, std::uintptr_
     code = static_cast<KeyCode>(scanCode + 8);
   if (!code) return;
   XTestFakeKeyEvent(dpy_, code, (flags & kKeyEventfKeyUp) ? False : True, CurrentTime);
-  XFlush(dpy_);
+  if (!inText_) XFlush(dpy_);
 }

@@ -72,6 +72,11 @@ public:
   U4 SendInput(U4 count, const MouseInputRecord* inputs, int recordSize) override;
   bool GetCursorPos(WinPoint* point) override;
   int ProcessMessages() override;
+  void BeginText(HWND_T window) override;
+  bool KeyTypes(U1 vk, bool shift, bool capsLock, U4 ch) override;
+  bool LayoutKeyFor(U4 ch, bool capsLock, LayoutKey* key) override;
+  bool TypeUnicodeChar(U4 ch) override;
+  bool EndText() override;
 
   // Error handler entries.
   void RecordError(const XErrorEvent& event);
@@ -123,6 +128,10 @@ private:
     return code && (keys[code / 8] & (1 << (code % 8)));
   }
   void RestoreSpareKeys();
+  // Layout: what key code types under modifier state in the group of the text, and the
+  // modifier keys that typing by layout holds.
+  void LoadLayout();
+  KeySym KeysymAt(KeyCode code, unsigned int state) const;
 
   std::string name_;
   bool named_ = false;
@@ -151,4 +160,11 @@ private:
   KeyCode vkCodes_[256] = {};
   std::vector<KeyCode> spareBound_; // key codes this desktop gave a symbol; restored at the end
   std::size_t recycle_ = 0;
+
+  struct _XkbDesc* xkb_ = nullptr; // the keyboard's types and symbols, null without XKB
+  KeyCode shiftKey_ = 0, level3Key_ = 0;
+  unsigned int level3Mask_ = 0;
+  bool inText_ = false; // a text is being typed: events are flushed at its end
+  int textGroup_ = 0;
+  unsigned int textLocks_ = 0; // locked modifiers other than CapsLock
 };
