@@ -27,6 +27,9 @@ struct XErrorRecord {
   unsigned long resource = 0;
 };
 
+// A title of type STRING in the UTF-8 that titles are handed out in.
+void Latin1ToUtf8(const unsigned char* in, unsigned long n, std::string* out);
+
 enum AtomIndex {
   kNetSupportingWmCheck,
   kNetClientList,
@@ -116,7 +119,13 @@ private:
   void ChangeNetState(Window w, long action, Atom first, Atom second);
   bool NetStates(Window w, std::vector<Atom>* states);
   Window CurrentFocus();
-  bool EnumChildren(Window parent, WinEnumProc proc, std::intptr_t param, bool* stopped);
+  bool EnumChildren(Window parent, WinEnumProc proc, std::intptr_t param);
+  // Titles of windows into the cache, and with kids their subwindows (front first), all
+  // in one round trip; a window that is gone has no title and no subwindows.
+  void FetchBatch(const std::vector<Window>& windows, std::vector<std::vector<Window>>* kids);
+  void FetchClasses(const std::vector<Window>& windows);
+  void BeginEnumeration() { ++enumDepth_; }
+  void EndEnumeration();
 
   // Keyboard.
   void LoadKeyboard();
@@ -151,7 +160,9 @@ private:
   SteadyClock::time_point foregroundAt_{};
 
   int enumDepth_ = 0;
-  std::unordered_map<Window, std::string> titleCache_; // titles read within one enumeration
+  // Titles and class names read within one enumeration, a list at a time.
+  std::unordered_map<Window, std::string> titleCache_, classCache_;
+  const std::vector<Window>* batch_ = nullptr; // the list being enumerated
 
   bool keyboardLoaded_ = false;
   int minKeycode_ = 0, maxKeycode_ = 0, symsPerCode_ = 0;
