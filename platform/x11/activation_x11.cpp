@@ -72,6 +72,7 @@ bool X11Desktop::NetStates(Window w, std::vector<Atom>* states) {
 }
 
 HWND_T X11Desktop::GetForegroundWindow() {
+  XCall call(this);
   if (!Ready()) return 0;
   // Typed text asks before every key; within a text only this program moves the focus.
   SteadyClock::time_point now = SteadyClock::now();
@@ -95,6 +96,7 @@ HWND_T X11Desktop::GetForegroundWindow() {
 }
 
 bool X11Desktop::GetWindowPlacement(HWND_T window, WinPlacement* placement) {
+  XCall call(this);
   if (!placement || !window || !Ready()) return false;
   WinPlacement p;
   p.length = sizeof(WinPlacement);
@@ -128,6 +130,7 @@ bool X11Desktop::GetWindowPlacement(HWND_T window, WinPlacement* placement) {
 
 bool X11Desktop::SetWindowPos(HWND_T window, HWND_T insertAfter, int x, int y, int cx, int cy,
                               U4 flags) {
+  XCall call(this);
   if (!window || !Ready()) return false;
   unsigned long mark = Mark();
   if (!(flags & kSwpNoZOrder)) {
@@ -159,6 +162,7 @@ bool X11Desktop::SetWindowPos(HWND_T window, HWND_T insertAfter, int x, int y, i
 }
 
 bool X11Desktop::ShowWindow(HWND_T window, int showCmd) {
+  XCall call(this);
   if (!window || !Ready()) return false;
   XWindowAttributes attrs;
   unsigned long mark = Mark();
@@ -209,12 +213,14 @@ bool X11Desktop::ShowWindow(HWND_T window, int showCmd) {
 }
 
 HWND_T X11Desktop::GetFocus() {
+  XCall call(this);
   if (!Ready()) return 0;
   Window focus = CurrentFocus();
   return focus == root_ ? 0 : focus;
 }
 
 HWND_T X11Desktop::SetFocus(HWND_T window) {
+  XCall call(this);
   if (!window || !Ready()) return 0;
   foregroundTop_ = 0; // the focus moves: ask again
   Window previous = CurrentFocus();
@@ -255,6 +261,7 @@ HWND_T X11Desktop::SetFocus(HWND_T window) {
 }
 
 bool X11Desktop::GetWindowRect(HWND_T window, WinRect* rect) {
+  XCall call(this);
   if (!rect || !window || !Ready()) return false;
   Window outer = WmRunning() && IsTopLevel(window) ? Frame(window) : window;
   XWindowAttributes attrs;

@@ -132,6 +132,7 @@ void X11Desktop::RestoreSpareKeys() {
 }
 
 I2 X11Desktop::GetKeyState(int virtualKey) {
+  XCall call(this);
   if (!Ready() || virtualKey < 0 || virtualKey > 255) return 0;
   RefreshKeyboardIfChanged();
   unsigned int mask = 0;
@@ -169,6 +170,7 @@ I2 X11Desktop::GetKeyState(int virtualKey) {
 }
 
 U4 X11Desktop::MapVirtualKeyA(U4 code, U4 mapType) {
+  XCall call(this);
   if (!Ready()) return 0;
   switch (mapType) {
   case 0: // virtual key to scan code
@@ -200,6 +202,7 @@ U4 X11Desktop::MapVirtualKeyA(U4 code, U4 mapType) {
 }
 
 void X11Desktop::keybd_event(U1 virtualKey, U1 scanCode, U4 flags, std::uintptr_t) {
+  XCall call(this);
   if (!Ready()) return;
   KeyCode code = 0;
   if (virtualKey)

@@ -77,6 +77,7 @@ KeySym X11Desktop::KeysymAt(KeyCode code, unsigned int state) const {
 }
 
 void X11Desktop::BeginText(HWND_T) {
+  XCall call(this);
   if (!Ready()) return;
   RefreshKeyboardIfChanged();
   inText_ = true;
@@ -90,6 +91,7 @@ void X11Desktop::BeginText(HWND_T) {
 }
 
 bool X11Desktop::KeyTypes(U1 vk, bool shift, bool capsLock, U4 ch) {
+  XCall call(this);
   if (!ReadyQuiet()) return true;
   RefreshKeyboardIfChanged();
   if (!xkb_) return true;
@@ -108,6 +110,7 @@ bool X11Desktop::KeyTypes(U1 vk, bool shift, bool capsLock, U4 ch) {
 }
 
 bool X11Desktop::LayoutKeyFor(U4 ch, bool capsLock, LayoutKey* key) {
+  XCall call(this);
   if (!ReadyQuiet() || !xkb_) return false;
   RefreshKeyboardIfChanged();
   KeySym want = KeysymOfChar(ch);
@@ -131,6 +134,7 @@ bool X11Desktop::LayoutKeyFor(U4 ch, bool capsLock, LayoutKey* key) {
 }
 
 bool X11Desktop::TypeUnicodeChar(U4 ch) {
+  XCall call(this);
   if (!Ready()) return false;
   RefreshKeyboardIfChanged();
   KeyCode code = KeycodeForKeysym(KeysymOfChar(ch), true);
@@ -142,6 +146,7 @@ bool X11Desktop::TypeUnicodeChar(U4 ch) {
 }
 
 bool X11Desktop::EndText() {
+  XCall call(this);
   if (!inText_) return true;
   inText_ = false;
   if (!ReadyQuiet()) return false;

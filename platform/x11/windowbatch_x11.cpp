@@ -48,6 +48,7 @@ void Latin1ToUtf8(const unsigned char* in, unsigned long n, std::string* out) {
 
 void X11Desktop::FetchBatch(const std::vector<Window>& windows,
                             std::vector<std::vector<Window>>* kids) {
+  watchdog_.Arm(); // a deep walk is many waits, each bounded on its own
   xcb_connection_t* c = XGetXCBConnection(dpy_);
   std::size_t n = windows.size();
   std::vector<xcb_query_tree_cookie_t> trees(kids ? n : 0);

@@ -206,6 +206,7 @@ void X11Desktop::EndEnumeration() {
 }
 
 HWND_T X11Desktop::FindWindowA(const char* className, const char* title) {
+  XCall call(this);
   if (!Ready()) return 0;
   BeginEnumeration();
   HWND_T found = 0;
@@ -224,6 +225,7 @@ HWND_T X11Desktop::FindWindowA(const char* className, const char* title) {
 }
 
 bool X11Desktop::EnumWindows(WinEnumProc proc, std::intptr_t param) {
+  XCall call(this);
   if (!Ready()) return false;
   BeginEnumeration();
   std::vector<Window> tops = TopLevels();
@@ -273,6 +275,7 @@ bool X11Desktop::EnumChildren(Window parent, WinEnumProc proc, std::intptr_t par
 }
 
 bool X11Desktop::EnumChildWindows(HWND_T parent, WinEnumProc proc, std::intptr_t param) {
+  XCall call(this);
   if (!Ready() || !parent) return false;
   BeginEnumeration();
   bool ok = EnumChildren(parent, proc, param);
@@ -281,6 +284,7 @@ bool X11Desktop::EnumChildWindows(HWND_T parent, WinEnumProc proc, std::intptr_t
 }
 
 int X11Desktop::GetWindowTextA(HWND_T window, char* buffer, int maxCount) {
+  XCall call(this);
   if (!buffer || maxCount <= 0) return 0;
   buffer[0] = 0;
   if (!window || !Ready()) return 0;
@@ -290,6 +294,7 @@ int X11Desktop::GetWindowTextA(HWND_T window, char* buffer, int maxCount) {
 }
 
 int X11Desktop::GetClassNameA(HWND_T window, char* buffer, int maxCount) {
+  XCall call(this);
   if (!buffer || maxCount <= 0) return 0;
   buffer[0] = 0;
   if (!window || !Ready()) return 0;
@@ -299,6 +304,7 @@ int X11Desktop::GetClassNameA(HWND_T window, char* buffer, int maxCount) {
 }
 
 U4 X11Desktop::GetWindowThreadProcessId(HWND_T window, U4* pid) {
+  XCall call(this);
   if (pid) *pid = 0;
   if (!window || !Ready()) return 0;
   std::vector<unsigned char> data;
@@ -315,6 +321,7 @@ U4 X11Desktop::GetWindowThreadProcessId(HWND_T window, U4* pid) {
 }
 
 bool X11Desktop::IsWindow(HWND_T window) {
+  XCall call(this);
   if (!window || !Ready()) return false;
   XWindowAttributes attrs;
   unsigned long mark = Mark();

@@ -9,6 +9,7 @@
 // reported by the next call.
 #pragma once
 #include "platform/x11/desktop_x11.h"
+#include "platform/x11/watchdog_x11.h"
 
 #include <X11/Xlib.h>
 
@@ -87,6 +88,23 @@ public:
   Display* display() const { return dpy_; }
 
 private:
+  // Held by every call that talks to the server: none waits longer than the watchdog's limit.
+  class XCall {
+  public:
+    explicit XCall(X11Desktop* desktop) : d_(desktop) {
+      d_->watchdog_.Arm();
+      ++d_->callDepth_;
+    }
+    ~XCall() {
+      if (--d_->callDepth_ == 0) d_->watchdog_.Disarm();
+    }
+    XCall(const XCall&) = delete;
+    XCall& operator=(const XCall&) = delete;
+
+  private:
+    X11Desktop* d_;
+  };
+
   bool Ready();
   bool ReadyQuiet() { return dpy_ && !lost_; }
   // Push the errors of earlier unsynchronised requests.
@@ -96,6 +114,8 @@ private:
   bool Failed(unsigned long mark, XErrorRecord* error = nullptr);
   void PushXError(const char* call, const XErrorRecord& error, Window window);
   void PushLost();
+  // The watchdog ended a wait: the server stopped answering.
+  void PushNoAnswer(const char* call);
   // After a round trip: the connection broke (and that is on the error stack).
   bool Lost() {
     if (lost_) PushLost();
@@ -142,6 +162,8 @@ private:
   void LoadLayout();
   KeySym KeysymAt(KeyCode code, unsigned int state) const;
 
+  X11Watchdog watchdog_{std::chrono::seconds(5)};
+  int callDepth_ = 0;
   std::string name_;
   bool named_ = false;
   Display* dpy_ = nullptr;
