@@ -9,6 +9,7 @@ below 1 means faster) and how many characters reached the window.
 """
 import argparse
 import os
+import signal
 import statistics
 import subprocess
 import sys
@@ -105,7 +106,7 @@ def main():
         def lowered():
             # The target goes to the back before every search, so no search finds it early.
             count = len([l for l in target.lines() if l == "lowered"])
-            win.send_signal(10)
+            win.send_signal(signal.SIGUSR1)
             if not wait_until(lambda: len([l for l in target.lines() if l == "lowered"]) > count):
                 sys.exit("the target window did not go to the back")
 
