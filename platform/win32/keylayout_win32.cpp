@@ -1,7 +1,5 @@
 #include "platform/win32/keylayout_win32.h"
 
-#include "errlog/errstack.h"
-
 #include <windows.h>
 
 namespace {
@@ -97,7 +95,5 @@ bool Win32LayoutDesktop::TypeUnicodeChar(U4 ch) {
     in.ki.dwFlags = KEYEVENTF_UNICODE;
   }
   inputs[1].ki.dwFlags |= KEYEVENTF_KEYUP;
-  if (::SendInput(2, inputs, sizeof(INPUT)) == 2) return true;
-  SeMLastErr("SendInput");
-  return false;
+  return ::SendInput(2, inputs, sizeof(INPUT)) == 2;
 }
