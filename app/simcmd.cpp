@@ -2,6 +2,7 @@
 
 #include "app/inject.h"
 #include "app/keytable.h"
+#include "app/typetext.h"
 #include "app/winlookup.h"
 #include "errlog/errstack.h"
 #include "errlog/pgmlog.h"
@@ -50,14 +51,6 @@ Fields Split(char* copy) {
 
 bool Empty(const char* field) {
   return !field || !*field;
-}
-
-// The target may be gone, so the release goes to the focus without a window check; the
-// character's failure stays the error reported.
-void ReleaseShiftAfterFailure() {
-  PushErr();
-  Tapster(kVkShift, kUdRelease, 0);
-  PopErr(true);
 }
 
 void LogCommand(const Fields& f, U1 ud, I2 y, I2 x) {
@@ -134,7 +127,7 @@ HWND_T SimCmdWindow(const char* win, U2 timeoutMsecs) {
 
 void SimCmdText(char* field, HWND_T target) {
   RemoveTrailingSpacesTabs(field, kAllU4);
-  Desktop& d = TheDesktop();
+  TypedText text(target);
   const char* p = field + 1;
   // A stop request ends the text between characters, never between a Shift and its key.
   while (*p && *p != '\'' && !CheckInterrupt()) {
@@ -158,14 +151,6 @@ void SimCmdText(char* field, HWND_T target) {
       SeMErrMult("Bad key name \"", field, "\"", nullptr);
       return;
     }
-    bool capsOn = d.GetKeyState(kVkCapital) != 0;
-    if ((c >= 'A' && c <= 'Z' && !capsOn) || (c >= 'a' && c <= 'z' && capsOn))
-      Tapster(kVkCapital, kUdPress | kUdRelease, target);
-    bool shifted = std::strchr("_+:*?", c) != nullptr;
-    if (shifted) Tapster(kVkShift, kUdPress, target);
-    bool shiftDown = shifted && !ErrSet;
-    Tapster(key_names[i].code, kUdPress | kUdRelease, target);
-    if (!ErrSet && d.GetKeyState(kVkShift) != 0) Tapster(kVkShift, kUdRelease, target);
-    if (shiftDown && ErrSet) ReleaseShiftAfterFailure();
+    text.Type(c, key_names[i].code, field);
   }
 }

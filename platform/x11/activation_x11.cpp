@@ -72,11 +72,14 @@ bool X11Desktop::NetStates(Window w, std::vector<Atom>* states) {
 }
 
 HWND_T X11Desktop::GetForegroundWindow() {
+  XCall call(this);
   if (!Ready()) return 0;
+  // Typed text asks before every key; within a text only this program moves the focus.
+  SteadyClock::time_point now = SteadyClock::now();
+  if (inText_ && foregroundTop_ && now - foregroundAt_ < std::chrono::milliseconds(250))
+    return foregroundTop_;
   Window focus = CurrentFocus();
   if (!focus || focus == root_) return 0;
-  // Typed text asks once per character; the window holding the focus stays the same.
-  SteadyClock::time_point now = SteadyClock::now();
   if (focus == foregroundFocus_ && now - foregroundAt_ < std::chrono::milliseconds(250))
     return foregroundTop_;
   Window top = TopLevelOf(focus);
@@ -93,6 +96,7 @@ HWND_T X11Desktop::GetForegroundWindow() {
 }
 
 bool X11Desktop::GetWindowPlacement(HWND_T window, WinPlacement* placement) {
+  XCall call(this);
   if (!placement || !window || !Ready()) return false;
   WinPlacement p;
   p.length = sizeof(WinPlacement);
@@ -126,6 +130,7 @@ bool X11Desktop::GetWindowPlacement(HWND_T window, WinPlacement* placement) {
 
 bool X11Desktop::SetWindowPos(HWND_T window, HWND_T insertAfter, int x, int y, int cx, int cy,
                               U4 flags) {
+  XCall call(this);
   if (!window || !Ready()) return false;
   unsigned long mark = Mark();
   if (!(flags & kSwpNoZOrder)) {
@@ -157,6 +162,7 @@ bool X11Desktop::SetWindowPos(HWND_T window, HWND_T insertAfter, int x, int y, i
 }
 
 bool X11Desktop::ShowWindow(HWND_T window, int showCmd) {
+  XCall call(this);
   if (!window || !Ready()) return false;
   XWindowAttributes attrs;
   unsigned long mark = Mark();
@@ -207,13 +213,16 @@ bool X11Desktop::ShowWindow(HWND_T window, int showCmd) {
 }
 
 HWND_T X11Desktop::GetFocus() {
+  XCall call(this);
   if (!Ready()) return 0;
   Window focus = CurrentFocus();
   return focus == root_ ? 0 : focus;
 }
 
 HWND_T X11Desktop::SetFocus(HWND_T window) {
+  XCall call(this);
   if (!window || !Ready()) return 0;
+  foregroundTop_ = 0; // the focus moves: ask again
   Window previous = CurrentFocus();
   auto deadline = [](int ms) { return SteadyClock::now() + std::chrono::milliseconds(ms); };
   auto pause = [] { std::this_thread::sleep_for(std::chrono::milliseconds(2)); };
@@ -252,6 +261,7 @@ HWND_T X11Desktop::SetFocus(HWND_T window) {
 }
 
 bool X11Desktop::GetWindowRect(HWND_T window, WinRect* rect) {
+  XCall call(this);
   if (!rect || !window || !Ready()) return false;
   Window outer = WmRunning() && IsTopLevel(window) ? Frame(window) : window;
   XWindowAttributes attrs;

@@ -4,6 +4,7 @@
 
 #include "errlog/errstack.h"
 
+#include <X11/XKBlib.h>
 #include <X11/extensions/XTest.h>
 
 #include <algorithm>
@@ -65,8 +66,10 @@ X11Desktop::X11Desktop(const char* displayName) {
 }
 
 X11Desktop::~X11Desktop() {
+  XCall call(this);
   if (dpy_ && !lost_) RestoreSpareKeys();
   if (modmap_) XFreeModifiermap(modmap_);
+  if (xkb_) XkbFreeKeyboard(xkb_, 0, True);
   // After a lost connection Xlib sends nothing more and only frees the display's memory.
   if (dpy_) XCloseDisplay(dpy_);
   live_desktops.erase(std::remove(live_desktops.begin(), live_desktops.end(), this),
@@ -85,7 +88,18 @@ void X11Desktop::RecordError(const XErrorEvent& event) {
 }
 
 void X11Desktop::PushLost() {
+  if (watchdog_.TimedOut()) {
+    PushNoAnswer("X11");
+    return;
+  }
   SeMErrMult("X11: the connection to display \"", DisplayString(dpy_), "\" was lost", nullptr);
+}
+
+void X11Desktop::PushNoAnswer(const char* call) {
+  char limit[24];
+  std::snprintf(limit, sizeof limit, "%lld", watchdog_.LimitSeconds());
+  SeMErrMult(call, ": display \"", name_.c_str(), "\" did not answer within ", limit, " seconds",
+             nullptr);
 }
 
 bool X11Desktop::Ready() {
@@ -109,14 +123,20 @@ bool X11Desktop::Ready() {
       SeMErrMult("XOpenDisplay: cannot open display \"", name_.c_str(), "\"", nullptr);
     return false;
   }
+  XSetErrorHandler(OnXError);
+  XSetIOErrorHandler(OnXIOError);
+  // A server that accepts the connection and then says nothing would hold the open forever.
+  watchdog_.Watch(NextFileDescriptor());
   dpy_ = XOpenDisplay(name_.c_str());
   if (!dpy_) {
     openFailed_ = true;
-    SeMErrMult("XOpenDisplay: cannot open display \"", name_.c_str(), "\"", nullptr);
+    if (watchdog_.TimedOut())
+      PushNoAnswer("XOpenDisplay");
+    else
+      SeMErrMult("XOpenDisplay: cannot open display \"", name_.c_str(), "\"", nullptr);
     return false;
   }
-  XSetErrorHandler(OnXError);
-  XSetIOErrorHandler(OnXIOError);
+  watchdog_.Watch(ConnectionNumber(dpy_));
   XSetIOErrorExitHandler(dpy_, OnXIOExit, nullptr);
   int event, error, major, minor;
   if (!XTestQueryExtension(dpy_, &event, &error, &major, &minor)) {
@@ -204,6 +224,7 @@ bool X11Desktop::Property(Window w, Atom property, Atom type, std::vector<unsign
 }
 
 int X11Desktop::GetSystemMetrics(int index) {
+  XCall call(this);
   if (!Ready()) return 0;
   switch (index) {
   case kSmCxScreen:
@@ -227,6 +248,7 @@ int X11Desktop::GetSystemMetrics(int index) {
 }
 
 int X11Desktop::ProcessMessages() {
+  XCall call(this);
   if (!ReadyQuiet()) return 0;
   // This program owns no windows; what arrives are notices, which only the keyboard
   // mapping needs.

@@ -32,6 +32,7 @@ void X11Desktop::LoadKeyboard() {
   if (modmap_) XFreeModifiermap(modmap_);
   modmap_ = XGetModifierMapping(dpy_);
   std::fill(std::begin(vkCodes_), std::end(vkCodes_), KeyCode{0});
+  LoadLayout();
   keyboardLoaded_ = true;
 }
 
@@ -149,6 +150,7 @@ void X11Desktop::ReturnLentKeys() {
 }
 
 I2 X11Desktop::GetKeyState(int virtualKey) {
+  XCall call(this);
   if (!Ready() || virtualKey < 0 || virtualKey > 255) return 0;
   RefreshKeyboardIfChanged();
   unsigned int mask = 0;
@@ -186,6 +188,7 @@ I2 X11Desktop::GetKeyState(int virtualKey) {
 }
 
 U4 X11Desktop::MapVirtualKeyA(U4 code, U4 mapType) {
+  XCall call(this);
   if (!Ready()) return 0;
   switch (mapType) {
   case 0: // virtual key to scan code
@@ -217,6 +220,7 @@ U4 X11Desktop::MapVirtualKeyA(U4 code, U4 mapType) {
 }
 
 void X11Desktop::keybd_event(U1 virtualKey, U1 scanCode, U4 flags, std::uintptr_t) {
+  XCall call(this);
   if (!Ready()) return;
   KeyCode code = 0;
   if (virtualKey)
@@ -225,5 +229,5 @@ void X11Desktop::keybd_event(U1 virtualKey, U1 scanCode, U4 flags, std::uintptr_
     code = static_cast<KeyCode>(scanCode + 8);
   if (!code) return;
   XTestFakeKeyEvent(dpy_, code, (flags & kKeyEventfKeyUp) ? False : True, CurrentTime);
-  XFlush(dpy_);
+  if (!inText_) XFlush(dpy_);
 }

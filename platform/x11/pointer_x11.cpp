@@ -20,6 +20,7 @@ int Denormalise(I4 d, int size) {
 } // namespace
 
 U4 X11Desktop::SendInput(U4 count, const MouseInputRecord* inputs, int recordSize) {
+  XCall call(this);
   if (!Ready()) return 0;
   if (!inputs || recordSize != static_cast<int>(sizeof(MouseInputRecord))) {
     SeMErrMult("SendInput: bad input records", nullptr);
@@ -61,6 +62,7 @@ U4 X11Desktop::SendInput(U4 count, const MouseInputRecord* inputs, int recordSiz
 }
 
 bool X11Desktop::GetCursorPos(WinPoint* point) {
+  XCall call(this);
   if (!point || !Ready()) return false;
   Window r, c;
   int rx = 0, ry = 0, wx, wy;

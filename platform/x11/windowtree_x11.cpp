@@ -8,19 +8,6 @@
 
 namespace {
 
-void Latin1ToUtf8(const unsigned char* in, unsigned long n, std::string* out) {
-  out->clear();
-  for (unsigned long i = 0; i < n && in[i]; ++i) {
-    unsigned char c = in[i];
-    if (c < 0x80) {
-      out->push_back(static_cast<char>(c));
-    } else {
-      out->push_back(static_cast<char>(0xC0 | (c >> 6)));
-      out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-  }
-}
-
 bool EqualNoCase(const std::string& a, const char* b) {
   std::size_t n = std::strlen(b);
   if (a.size() != n) return false;
@@ -62,6 +49,10 @@ bool X11Desktop::WindowListProperty(Window w, Atom property, std::vector<Window>
 bool X11Desktop::Title(Window w, std::string* title) {
   if (enumDepth_ > 0) {
     auto it = titleCache_.find(w);
+    if (it == titleCache_.end() && batch_ && !lost_) {
+      FetchBatch(*batch_, nullptr);
+      it = titleCache_.find(w);
+    }
     if (it != titleCache_.end()) {
       *title = it->second;
       return !title->empty();
@@ -87,6 +78,13 @@ bool X11Desktop::Title(Window w, std::string* title) {
 }
 
 bool X11Desktop::ClassName(Window w, std::string* name) {
+  if (enumDepth_ > 0 && batch_ && !lost_) {
+    if (!classCache_.count(w)) FetchClasses(*batch_);
+    if (auto it = classCache_.find(w); it != classCache_.end()) {
+      *name = it->second;
+      return !name->empty();
+    }
+  }
   std::vector<unsigned char> data;
   int format = 0;
   unsigned long items = 0;
@@ -169,6 +167,7 @@ std::vector<Window> X11Desktop::TopLevels() {
   }
   std::vector<Window> children;
   Children(root_, &children);
+  if (!lost_) FetchBatch(children, nullptr);
   std::string title;
   for (Window w : children)
     if (Title(w, &title)) list.push_back(w);
@@ -199,52 +198,93 @@ Window X11Desktop::TopLevelOf(Window w) {
   return 0;
 }
 
+void X11Desktop::EndEnumeration() {
+  if (--enumDepth_ > 0) return;
+  titleCache_.clear();
+  classCache_.clear();
+  batch_ = nullptr;
+}
+
 HWND_T X11Desktop::FindWindowA(const char* className, const char* title) {
+  XCall call(this);
   if (!Ready()) return 0;
-  ++enumDepth_;
+  BeginEnumeration();
   HWND_T found = 0;
   std::string text;
-  for (Window w : TopLevels()) {
+  std::vector<Window> tops = TopLevels();
+  batch_ = &tops;
+  for (Window w : tops) {
     if (title && !(Title(w, &text), EqualNoCase(text, title))) continue;
     if (className && !(ClassName(w, &text), EqualNoCase(text, className))) continue;
     found = w;
     break;
   }
-  if (--enumDepth_ == 0) titleCache_.clear();
+  batch_ = nullptr;
+  EndEnumeration();
   return found;
 }
 
 bool X11Desktop::EnumWindows(WinEnumProc proc, std::intptr_t param) {
+  XCall call(this);
   if (!Ready()) return false;
-  ++enumDepth_;
+  BeginEnumeration();
   std::vector<Window> tops = TopLevels();
-  for (Window w : tops)
+  for (Window w : tops) {
+    batch_ = &tops;
     if (proc(w, param) == 0) break;
-  if (--enumDepth_ == 0) titleCache_.clear();
+  }
+  batch_ = nullptr;
+  EndEnumeration();
   return true;
 }
 
-bool X11Desktop::EnumChildren(Window parent, WinEnumProc proc, std::intptr_t param, bool* stopped) {
-  std::vector<Window> kids;
-  if (!Children(parent, &kids)) return false;
-  for (Window w : kids) {
-    if (proc(w, param) == 0) {
-      *stopped = true;
-      return true;
+// Each window before its subwindows, front first, as EnumChildWindows goes. The walk keeps
+// its own stack, so no depth of nesting can exhaust the program's; each list of siblings
+// costs one round trip for their titles and their own subwindows together.
+bool X11Desktop::EnumChildren(Window parent, WinEnumProc proc, std::intptr_t param) {
+  struct Siblings {
+    std::vector<Window> windows;
+    std::vector<std::vector<Window>> kids;
+    std::size_t next = 0;
+  };
+  std::vector<Siblings> stack(1);
+  if (!Children(parent, &stack[0].windows)) return false;
+  const std::vector<Window>* outer = batch_;
+  FetchBatch(stack[0].windows, &stack[0].kids);
+  bool stopped = false;
+  while (!stack.empty() && !stopped && !lost_) {
+    Siblings& level = stack.back();
+    if (level.next == level.windows.size()) {
+      stack.pop_back();
+      continue;
     }
-    EnumChildren(w, proc, param, stopped);
-    if (*stopped) return true;
+    std::size_t i = level.next++;
+    batch_ = &level.windows;
+    stopped = proc(level.windows[i], param) == 0;
+    std::vector<Window> kids = std::move(level.kids[i]);
+    // A finished list leaves the stack before its last window's subwindows go on it.
+    if (level.next == level.windows.size()) stack.pop_back();
+    if (stopped || kids.empty()) continue;
+    Siblings next;
+    next.windows = std::move(kids);
+    FetchBatch(next.windows, &next.kids);
+    stack.push_back(std::move(next));
   }
-  return true;
+  batch_ = outer;
+  return !Lost();
 }
 
 bool X11Desktop::EnumChildWindows(HWND_T parent, WinEnumProc proc, std::intptr_t param) {
+  XCall call(this);
   if (!Ready() || !parent) return false;
-  bool stopped = false;
-  return EnumChildren(parent, proc, param, &stopped);
+  BeginEnumeration();
+  bool ok = EnumChildren(parent, proc, param);
+  EndEnumeration();
+  return ok;
 }
 
 int X11Desktop::GetWindowTextA(HWND_T window, char* buffer, int maxCount) {
+  XCall call(this);
   if (!buffer || maxCount <= 0) return 0;
   buffer[0] = 0;
   if (!window || !Ready()) return 0;
@@ -254,6 +294,7 @@ int X11Desktop::GetWindowTextA(HWND_T window, char* buffer, int maxCount) {
 }
 
 int X11Desktop::GetClassNameA(HWND_T window, char* buffer, int maxCount) {
+  XCall call(this);
   if (!buffer || maxCount <= 0) return 0;
   buffer[0] = 0;
   if (!window || !Ready()) return 0;
@@ -263,6 +304,7 @@ int X11Desktop::GetClassNameA(HWND_T window, char* buffer, int maxCount) {
 }
 
 U4 X11Desktop::GetWindowThreadProcessId(HWND_T window, U4* pid) {
+  XCall call(this);
   if (pid) *pid = 0;
   if (!window || !Ready()) return 0;
   std::vector<unsigned char> data;
@@ -279,6 +321,7 @@ U4 X11Desktop::GetWindowThreadProcessId(HWND_T window, U4* pid) {
 }
 
 bool X11Desktop::IsWindow(HWND_T window) {
+  XCall call(this);
   if (!window || !Ready()) return false;
   XWindowAttributes attrs;
   unsigned long mark = Mark();

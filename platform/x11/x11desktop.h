@@ -9,6 +9,7 @@
 // reported by the next call.
 #pragma once
 #include "platform/x11/desktop_x11.h"
+#include "platform/x11/watchdog_x11.h"
 
 #include <X11/Xlib.h>
 
@@ -26,6 +27,9 @@ struct XErrorRecord {
   int minor = 0;
   unsigned long resource = 0;
 };
+
+// A title of type STRING in the UTF-8 that titles are handed out in.
+void Latin1ToUtf8(const unsigned char* in, unsigned long n, std::string* out);
 
 enum AtomIndex {
   kNetSupportingWmCheck,
@@ -73,6 +77,11 @@ public:
   bool GetCursorPos(WinPoint* point) override;
   int ProcessMessages() override;
   void ReturnLentKeys() override;
+  void BeginText(HWND_T window) override;
+  bool KeyTypes(U1 vk, bool shift, bool capsLock, U4 ch) override;
+  bool LayoutKeyFor(U4 ch, bool capsLock, LayoutKey* key) override;
+  bool TypeUnicodeChar(U4 ch) override;
+  bool EndText() override;
 
   // Error handler entries.
   void RecordError(const XErrorEvent& event);
@@ -80,6 +89,23 @@ public:
   Display* display() const { return dpy_; }
 
 private:
+  // Held by every call that talks to the server: none waits longer than the watchdog's limit.
+  class XCall {
+  public:
+    explicit XCall(X11Desktop* desktop) : d_(desktop) {
+      d_->watchdog_.Arm();
+      ++d_->callDepth_;
+    }
+    ~XCall() {
+      if (--d_->callDepth_ == 0) d_->watchdog_.Disarm();
+    }
+    XCall(const XCall&) = delete;
+    XCall& operator=(const XCall&) = delete;
+
+  private:
+    X11Desktop* d_;
+  };
+
   bool Ready();
   bool ReadyQuiet() { return dpy_ && !lost_; }
   // Push the errors of earlier unsynchronised requests.
@@ -89,6 +115,8 @@ private:
   bool Failed(unsigned long mark, XErrorRecord* error = nullptr);
   void PushXError(const char* call, const XErrorRecord& error, Window window);
   void PushLost();
+  // The watchdog ended a wait: the server stopped answering.
+  void PushNoAnswer(const char* call);
   // After a round trip: the connection broke (and that is on the error stack).
   bool Lost() {
     if (lost_) PushLost();
@@ -112,7 +140,13 @@ private:
   void ChangeNetState(Window w, long action, Atom first, Atom second);
   bool NetStates(Window w, std::vector<Atom>* states);
   Window CurrentFocus();
-  bool EnumChildren(Window parent, WinEnumProc proc, std::intptr_t param, bool* stopped);
+  bool EnumChildren(Window parent, WinEnumProc proc, std::intptr_t param);
+  // Titles of windows into the cache, and with kids their subwindows (front first), all
+  // in one round trip; a window that is gone has no title and no subwindows.
+  void FetchBatch(const std::vector<Window>& windows, std::vector<std::vector<Window>>* kids);
+  void FetchClasses(const std::vector<Window>& windows);
+  void BeginEnumeration() { ++enumDepth_; }
+  void EndEnumeration();
 
   // Keyboard.
   void LoadKeyboard();
@@ -124,7 +158,13 @@ private:
     return code && (keys[code / 8] & (1 << (code % 8)));
   }
   void RestoreSpareKeys();
+  // Layout: what key code types under modifier state in the group of the text, and the
+  // modifier keys that typing by layout holds.
+  void LoadLayout();
+  KeySym KeysymAt(KeyCode code, unsigned int state) const;
 
+  X11Watchdog watchdog_{std::chrono::seconds(5)};
+  int callDepth_ = 0;
   std::string name_;
   bool named_ = false;
   Display* dpy_ = nullptr;
@@ -143,7 +183,9 @@ private:
   SteadyClock::time_point foregroundAt_{};
 
   int enumDepth_ = 0;
-  std::unordered_map<Window, std::string> titleCache_; // titles read within one enumeration
+  // Titles and class names read within one enumeration, a list at a time.
+  std::unordered_map<Window, std::string> titleCache_, classCache_;
+  const std::vector<Window>* batch_ = nullptr; // the list being enumerated
 
   bool keyboardLoaded_ = false;
   int minKeycode_ = 0, maxKeycode_ = 0, symsPerCode_ = 0;
@@ -152,4 +194,11 @@ private:
   KeyCode vkCodes_[256] = {};
   std::vector<KeyCode> spareBound_; // key codes this desktop gave a symbol; restored at the end
   std::size_t recycle_ = 0;
+
+  struct _XkbDesc* xkb_ = nullptr; // the keyboard's types and symbols, null without XKB
+  KeyCode shiftKey_ = 0, level3Key_ = 0;
+  unsigned int level3Mask_ = 0;
+  bool inText_ = false; // a text is being typed: events are flushed at its end
+  int textGroup_ = 0;
+  unsigned int textLocks_ = 0; // locked modifiers other than CapsLock
 };

@@ -133,6 +133,31 @@ delayed)
   grep -q '^started ' "$work/w.log" || fail "the window's program never started"
   wait_line "$work/w.log" '^keyup win=top vk=41 '
   ;;
+layout)
+  # On a US and on a German keyboard every character that typed text accepts arrives as
+  # itself. A client of our own holds the display, so that it cannot reset to the default
+  # layout between programs; the display goes back to US afterwards for the other cases.
+  source "$(dirname "$run")/wine-env.sh"
+  wine_env_setup "$TAPSTER_BUILD_DIR" || fail "no Wine display"
+  xev -root >/dev/null 2>&1 &
+  pids+=($!)
+  trap 'setxkbmap us; cleanup' EXIT
+  text='abcxyzABCXYZ0123456789 ,.?;:*[]\-_=+'
+  want=$(printf '%s\r%s\r' "$text" "$text" | od -An -tx1 | tr -s ' \n' ' ' | sed 's/^ //')
+  for layout in us de; do
+    setxkbmap $layout || fail "setxkbmap $layout"
+    start_window $layout --title "E2E Layout $layout"
+    ready $layout
+    tapster "E2E Layout $layout/'$text<enter>'" "E2E Layout $layout/CapsLock" \
+      "E2E Layout $layout/'$text<enter>'"
+    expect_status 0
+    end=$((SECONDS + limit))
+    until [ "$(chars $layout)" = "$want" ]; do
+      [ $SECONDS -lt $end ] || fail "characters on $layout: $(chars $layout), expected $want"
+      sleep 0.05
+    done
+  done
+  ;;
 missing)
   tapster /TMO=300 "E2E Nobody Here/A"
   expect_status 1
