@@ -99,6 +99,15 @@ TEST(ShipTables, KeyNameRunsCoverTheTable) {
     EXPECT_EQ(names[i], key_names[i].name) << i;
 }
 
+// The README shows the key names as the help text does; a changed table must show there too.
+TEST(ShipTables, ReadmeShowsTheKeyNames) {
+  std::string block;
+  for (const std::string& line : KeyNameLines(77))
+    block += line + "\n";
+  std::string readme = procrun::ReadFile(procrun::NativePath(TAPSTER_SOURCE_DIR "/README.md"));
+  EXPECT_NE(readme.find("```\n" + block + "```\n"), std::string::npos) << block;
+}
+
 // Every option the help and the manual offer is one start-up accepts.
 TEST(ShipTables, ListedOptionsAreAccepted) {
   std::string cwd = fs::current_path().string();
