@@ -43,8 +43,8 @@ run_config() {
 package_check() {
   local native="$root/build/native" win="$root/build/win32" scratch
   echo "=== package: build"
-  cmake -S "$root" -B "$native" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >"$native.configure.log" 2>&1 &&
-    cmake -S "$root" -B "$win" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  cmake -S "$root" -B "$native" -G Ninja -DTAPSTER_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >"$native.configure.log" 2>&1 &&
+    cmake -S "$root" -B "$win" -G Ninja -DTAPSTER_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-i686.cmake" >"$win.configure.log" 2>&1 || {
     cat "$native.configure.log" "$win.configure.log"
     return 1
