@@ -18,9 +18,13 @@ else()
   endif()
 endif()
 install(TARGETS tapster RUNTIME DESTINATION ${TAPSTER_BIN_DIR})
-if(TARGET frontwin)
-  install(TARGETS frontwin RUNTIME DESTINATION ${TAPSTER_BIN_DIR})
-endif()
+# The sibling program may be added after this file is read: look for it at the very end.
+function(tapster_install_frontwin)
+  if(TARGET frontwin)
+    install(TARGETS frontwin RUNTIME DESTINATION ${TAPSTER_BIN_DIR})
+  endif()
+endfunction()
+cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL tapster_install_frontwin)
 install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${TAPSTER_DOC_DIR})
 
 # Packaging needs only the shipped programs, not every test program of the build.
