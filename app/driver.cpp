@@ -1,12 +1,14 @@
 #include "app/driver.h"
 
 #include "app/heldinput.h"
+#include "app/helptext.h"
 #include "app/simcmd.h"
 #include "errlog/errstack.h"
 #include "errlog/pgmlog.h"
 #include "files/fldf.h"
 #include "platform/stdstreams.h"
 #include "runtime/interrupt.h"
+#include "runtime/optionlist.h"
 #include "runtime/settings.h"
 #include "runtime/shutdown.h"
 #include "runtime/startup.h"
@@ -16,6 +18,8 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <string>
 
 const char* const tapster_usage =
     "Keyboard/Mouse Simulation Utility\n"
@@ -61,16 +65,38 @@ int ErrorEnd() {
   return ProgramExit(255);
 }
 
+// Editors such as Notepad start a UTF-8 file with a byte-order mark; it is not part of
+// the first command.
+const char* SkipByteOrderMark(const char* rec) {
+  return std::strncmp(rec, "\xEF\xBB\xBF", 3) == 0 ? rec + 3 : rec;
+}
+
 // Every line of the file is one command; the file is closed even when a command failed.
 void RunFile(const char* fn, U2 timeoutMsecs) {
   FLDF* fd = FLOpenRead(fn);
+  bool first = true;
   while (const char* rec = CheckInterrupt() ? nullptr : FLReadRec(fd)) {
+    if (first) rec = SkipByteOrderMark(rec);
+    first = false;
     Echo(rec);
     SimCmd(rec, timeoutMsecs);
   }
   PushErr();
   fd = FLClose(fd);
   PopErr(true);
+}
+
+// --help or --version anywhere on the line answers instead of running the commands.
+bool AnswerInfoArg(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (IsHelpArg(argv[i]) || IsVersionArg(argv[i])) {
+      std::string text = IsHelpArg(argv[i]) ? HelpText() : VersionText();
+      std::fputs(text.c_str(), stdout);
+      std::fflush(stdout);
+      return true;
+    }
+  }
+  return false;
 }
 } // namespace
 
@@ -103,6 +129,7 @@ int TapsterMain(int argc, char** argv) {
     // The orderly end closes the log; the status stays that of the usage text.
     return ProgramExit(1);
   }
+  if (AnswerInfoArg(argc, argv)) return ProgramExit(255);
 
   RunArguments(argc, argv);
 

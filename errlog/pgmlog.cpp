@@ -317,9 +317,11 @@ bool OpenPgmLog(U1 append) {
     pgm_log_bytes = static_cast<U4>(FileSize8(pgm_log_fn, false));
     Trace("OpenPgmLog:1:pgm_log_sz=%ud\n", pgm_log_bytes);
   }
+  errno = 0;
   pgm_log_st = MyFOpen(pgm_log_fn, app ? "ab" : "wb");
   if (!pgm_log_st) {
-    SeMErrMult("Open error on \"", pgm_log_fn, "\"", nullptr);
+    const char* reason = errno ? std::strerror(errno) : "unknown reason";
+    SeMErrMult("Open error on \"", pgm_log_fn, "\" (", reason, ")", nullptr);
     return false;
   }
   return true;

@@ -7,6 +7,7 @@
 #include "files/mrf.h"
 #include "mem/tracked.h"
 #include "platform/fs.h"
+#include "runtime/settings.h"
 #include "text/numfmt.h"
 #include "text/strbuild.h"
 #include "time/clock.h"
@@ -175,7 +176,7 @@ FLDF* FLOpen(const char* fn, U1 ioc, const char* trm) {
       SeMErrMult(msg, nullptr);
       return nullptr;
     }
-    LogSt("FLOpen", ":", msg, " (IGNORED)");
+    if (debug_level || pgm_log_dbg) LogSt("FLOpen", ":", msg, " (IGNORED)");
     fl_sz = 0;
   }
 

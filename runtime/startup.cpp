@@ -7,6 +7,7 @@
 #include "mem/reuse.h"
 #include "platform/stdstreams.h"
 #include "runtime/interrupt.h"
+#include "runtime/optionlist.h"
 #include "text/numbers.h"
 #include "time/clock.h"
 
@@ -190,7 +191,9 @@ bool LibraryPass(const char* const* argv) {
       }
     }
     if (done) continue;
-    if (PrefixNoCase(arg, "-DEBUG")) {
+    if (IsHelpArg(arg) || IsVersionArg(arg)) {
+      arg_recognized[i] = true; // the program answers them itself
+    } else if (PrefixNoCase(arg, "-DEBUG")) {
       arg_recognized[i] = true;
       debug_level = 1;
       if (value) {

@@ -12,6 +12,7 @@ packages=(
   xdotool # the benchmark's yardstick only
   mingw-w64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   wine wine64 wine32:i386
+  groff-base mandoc man-db unzip x11-apps imagemagick
 )
 
 missing=()
