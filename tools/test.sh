@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Sets up the machine, builds every configuration and runs all tests:
 #   native (X11 end-to-end on Xvfb), native with ASan+UBSan, and the Windows builds
-#   (32-bit release target and 64-bit) whose tests run under Wine.
-# Usage: tools/test.sh [native|asan|win32|win64 ...]   (default: all)
+#   (32-bit release target and 64-bit) whose tests run under Wine; then every fuzz target
+#   for a short bounded time (tools/fuzz.sh), failing on any finding.
+# Usage: tools/test.sh [native|asan|win32|win64|fuzz ...]   (default: all)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -11,7 +12,7 @@ bash tools/setup.sh
 
 jobs=$(nproc 2>/dev/null || echo 2)
 configs=("$@")
-[ ${#configs[@]} -gt 0 ] || configs=(native asan win32 win64)
+[ ${#configs[@]} -gt 0 ] || configs=(native asan win32 win64 fuzz)
 
 failed=()
 run_config() {
@@ -37,8 +38,17 @@ run_config() {
   return $status
 }
 
+# 30 s per target keeps the whole step within a few minutes.
+run_fuzz() {
+  bash "$root/tools/fuzz.sh" "${FUZZ_SECONDS:-30}"
+}
+
 mkdir -p build
 for c in "${configs[@]}"; do
+  if [ "$c" = fuzz ]; then
+    run_fuzz || failed+=("$c")
+    continue
+  fi
   case "$c" in
   native) args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo) ;;
   asan) args=(-DCMAKE_BUILD_TYPE=Debug -DTAPSTER_SANITIZE=ON) ;;
