@@ -4,6 +4,7 @@
 #include "errlog/pgmlog.h"
 #include "mem/lpm.h"
 #include "platform/stdstreams.h"
+#include "runtime/fault.h"
 #include "text/numbers.h"
 #include "time/clock.h"
 
@@ -17,7 +18,6 @@
 
 void (*pgm_reuse_rings_hook)() = nullptr;
 void (*pgm_mem_init_hook)() = nullptr;
-void (*pgm_fault_handlers_hook)(bool add_vectored) = nullptr;
 U4 arg_cnt = 0;
 
 namespace {
@@ -393,8 +393,7 @@ void ProgramInit(const char* const* argv) {
   int n = PlatformProcessorCount();
   processor_cnt = static_cast<I2>(n < 1 ? 1 : n > 32767 ? 32767 : n);
   // 16.
-  if (fault_handler_ena && pgm_fault_handlers_hook)
-    pgm_fault_handlers_hook(add_vectored_exception_handler);
+  if (fault_handler_ena) InstallFaultHandlers(add_vectored_exception_handler);
 }
 
 const char* ArgText(const char* const* argv, const char* name, const char* dflt,
