@@ -86,6 +86,12 @@ void CleanSandbox() {
 
 } // namespace
 
+// Start-up installs the program's fault handlers unless an option says otherwise; the
+// sanitizers keep theirs, so that a fault is still reported with its input.
+extern "C" const char* __asan_default_options() {
+  return "allow_user_segv_handler=0:handle_sigill=1:handle_abort=1:handle_sigfpe=1";
+}
+
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   char tmpl[] = "/tmp/tapster_fuzz_opts_XXXXXX";
   if (!mkdtemp(tmpl)) std::abort();
