@@ -7,8 +7,6 @@
 #include "runtime/settings.h"
 #include "text/numfmt.h"
 
-#include <ctime>
-
 namespace {
 I8 clock_offset_usecs = 0; // fixed at the first ClockUsecs
 bool clock_offset_set = false;
@@ -19,7 +17,7 @@ U8 ClockUsecs() {
   if (!clock_offset_set) {
     // Shift the monotonic count so that it reads as calendar time, once: a later change of
     // the calendar clock then cannot stretch or cut a wait.
-    const I8 calendar_secs = I8(std::time(nullptr));
+    const I8 calendar_secs = PlatformCalendarSecs();
     clock_offset_usecs = calendar_secs * 1000000 - I8(PlatformUptimeMsecs()) * 1000;
     clock_offset_set = true;
   }

@@ -20,7 +20,7 @@ run_config() {
   shift
   local dir="$root/build/$name"
   echo "=== $name: configure and build"
-  cmake -S "$root" -B "$dir" -G Ninja "$@" >"$dir.configure.log" 2>&1 || {
+  cmake -S "$root" -B "$dir" -G Ninja -DTAPSTER_WERROR=ON "$@" >"$dir.configure.log" 2>&1 || {
     cat "$dir.configure.log"
     return 1
   }
