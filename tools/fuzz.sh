@@ -18,7 +18,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 
 mkdir -p "$build"
 echo "=== fuzz: configure and build"
-nice -n 15 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+nice -n 15 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAPSTER_WERROR=ON \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >"$build.configure.log" 2>&1 || {
   cat "$build.configure.log"
   exit 1
