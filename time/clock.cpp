@@ -4,6 +4,7 @@
 #include "errlog/pgmlog.h"
 #include "platform/clock.h"
 #include "platform/timeofday.h"
+#include "runtime/interrupt.h"
 #include "runtime/settings.h"
 #include "text/numfmt.h"
 
@@ -67,9 +68,11 @@ U8 ElapsedHours64(U8 start, U8 now) {
 }
 
 void SleepMsecs(U4 ms) {
-  if (ms == 0) return;
+  // A stop request ends the wait with its error, which the waiting caller then sees.
+  if (ms == 0 || (InterruptRequested() && CheckInterrupt())) return;
   if (debug_level > 0 && ms > 1000) LogSt("SleepMsecs", ":", VS10_U8(ms).bf);
   TheClock().SleepMsecs(ms);
+  if (InterruptRequested()) CheckInterrupt();
 }
 
 void SleepSecs(U4 secs) {
