@@ -6,6 +6,7 @@
 #include "errlog/errstack.h"
 #include "errlog/pgmlog.h"
 #include "mem/tracked.h"
+#include "runtime/interrupt.h"
 #include "runtime/settings.h"
 #include "text/match.h"
 #include "text/numbers.h"
@@ -51,14 +52,25 @@ bool Empty(const char* field) {
   return !field || !*field;
 }
 
+// The target may be gone, so the release goes to the focus without a window check; the
+// character's failure stays the error reported.
+void ReleaseShiftAfterFailure() {
+  PushErr();
+  Tapster(kVkShift, kUdRelease, 0);
+  PopErr(true);
+}
+
 void LogCommand(const Fields& f, U1 ud, I2 y, I2 x) {
-  char key[256], yText[256], udText[8], gy[8], gx[8];
+  char win[1024], key[256], yText[256], udText[8], gy[8], gx[8];
+  // Window names come from the command line or a file: control characters in them must
+  // not start log lines of their own.
+  PrintableText_MyBf(f.win, kAllU4, sizeof win - 1, win, sizeof win);
   PrintableText_MyBf(f.key, kAllU4, sizeof key - 1, key, sizeof key);
   PrintableText_MyBf(f.y, kAllU4, sizeof yText - 1, yText, sizeof yText);
   std::snprintf(udText, sizeof udText, "%02llx", static_cast<unsigned long long>(ud));
   std::snprintf(gy, sizeof gy, "%u", static_cast<unsigned>(static_cast<U2>(y)));
   std::snprintf(gx, sizeof gx, "%u", static_cast<unsigned>(static_cast<U2>(x)));
-  LogStMult("SimCmd", ":wnd=", f.win, " keyt=", key, " myt=", yText, " ud=", udText, " gy=", gy,
+  LogStMult("SimCmd", ":wnd=", win, " keyt=", key, " myt=", yText, " ud=", udText, " gy=", gy,
             " gx=", gx, nullptr);
 }
 } // namespace
@@ -124,7 +136,8 @@ void SimCmdText(char* field, HWND_T target) {
   RemoveTrailingSpacesTabs(field, kAllU4);
   Desktop& d = TheDesktop();
   const char* p = field + 1;
-  while (*p && *p != '\'' && !ErrSet) {
+  // A stop request ends the text between characters, never between a Shift and its key.
+  while (*p && *p != '\'' && !CheckInterrupt()) {
     if (StPrefix(p, "<Enter>", 7, false)) {
       Tapster(kVkEnter, kUdPress | kUdRelease, target);
       p += 7;
@@ -148,8 +161,11 @@ void SimCmdText(char* field, HWND_T target) {
     bool capsOn = d.GetKeyState(kVkCapital) != 0;
     if ((c >= 'A' && c <= 'Z' && !capsOn) || (c >= 'a' && c <= 'z' && capsOn))
       Tapster(kVkCapital, kUdPress | kUdRelease, target);
-    if (std::strchr("_+:*?", c)) Tapster(kVkShift, kUdPress, target);
+    bool shifted = std::strchr("_+:*?", c) != nullptr;
+    if (shifted) Tapster(kVkShift, kUdPress, target);
+    bool shiftDown = shifted && !ErrSet;
     Tapster(key_names[i].code, kUdPress | kUdRelease, target);
-    if (d.GetKeyState(kVkShift) != 0) Tapster(kVkShift, kUdRelease, target);
+    if (!ErrSet && d.GetKeyState(kVkShift) != 0) Tapster(kVkShift, kUdRelease, target);
+    if (shiftDown && ErrSet) ReleaseShiftAfterFailure();
   }
 }

@@ -111,6 +111,9 @@ public:
 
   // Drain the calling thread's message queue; return the number of messages handled.
   virtual int ProcessMessages() { return 0; }
+  // Give back the key codes lent to key symbols that no key produced (X11); the keyboard
+  // is as before the run afterwards.
+  virtual void ReturnLentKeys() {}
 };
 
 // The desktop in use: the platform's real one unless a test installed another.

@@ -2,6 +2,7 @@
 
 #include "errlog/errstack.h"
 #include "errlog/pgmlog.h"
+#include "files/ftest.h"
 #include "mem/lpm.h"
 #include "platform/stdstreams.h"
 #include "runtime/fault.h"
@@ -137,11 +138,21 @@ void ProgramInitStreams() {
   }
 }
 
-// Step 10: the default log name, falling back to a unique one when the old file is held.
-void DefaultLogName() {
+// The command file ("@" argument) that is the same file as fn, whatever the spelling, or
+// null: the log must never empty or delete a file the run is about to read.
+const char* CommandFileNamed(const char* const* argv, const char* fn) {
+  for (U4 i = 1; argv[i]; ++i)
+    if (argv[i][0] == '@' && SameFile(argv[i] + 1, fn)) return argv[i] + 1;
+  return nullptr;
+}
+
+// Step 10: the default log name, falling back to a unique one when the old file is held
+// or is a command file of the run.
+void DefaultLogName(const char* const* argv) {
   CopyText(pgm_log_fn, (std::string(home_dir) + kDirSep + pgm_name + ".log").c_str(), kPgmTextSz);
   if (pgm_log_dbg) std::printf("ProgramInit:2:pgm_log_fn=%s\n", pgm_log_fn);
-  if (log_append || DeleteOldFile(pgm_log_fn)) return;
+  const bool clash = CommandFileNamed(argv, pgm_log_fn) != nullptr;
+  if (!clash && (log_append || DeleteOldFile(pgm_log_fn))) return;
   char hex[24];
   std::snprintf(hex, sizeof hex, "%llX", static_cast<unsigned long long>(ClockUsecs()));
   CopyText(pgm_log_fn, (std::string(home_dir) + kDirSep + pgm_name + "_" + hex + ".log").c_str(),
@@ -378,10 +389,16 @@ void ProgramInit(const char* const* argv) {
   pgm_module_instance = PlatformModuleInstance();
   pgm_process_handle = PlatformProcessHandle();
   ProgramName();
-  if (!log_from_option) DefaultLogName();
-  ErrFileName();
+  if (!log_from_option) DefaultLogName(argv);
+  if (const char* cmd = CommandFileNamed(argv, pgm_log_fn)) {
+    SeMErrMult("Log file \"", pgm_log_fn, "\" is the command file \"", cmd,
+               "\": choose another log name", nullptr);
+    pgm_log_fn[0] = 0; // nothing of the log touches it, at exit either
+  } else {
+    ErrFileName();
+  }
   static bool err_file_deleted = false;
-  if (!err_file_deleted) {
+  if (!err_file_deleted && pgm_err_fn[0] && !CommandFileNamed(argv, pgm_err_fn)) {
     err_file_deleted = true;
     DeleteOldFile(pgm_err_fn);
   }

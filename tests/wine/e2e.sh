@@ -141,6 +141,24 @@ missing)
   grep -q '^ERROR: Window "E2E Nobody Here" not found\( \[\[.*\]\]\)\?$' "$work/out.txt" ||
     fail "no not-found error line"
   ;;
+unattended)
+  # Without standard output the error still reaches the error file.
+  (cd "$work" && "$run" "$tapster" /TMO=0 "E2E Nobody Here/A" </dev/null >&- 2>"$work/stderr.txt")
+  status=$?
+  [ $status -ne 77 ] || exit 77
+  expect_status 1
+  grep -q 'ERROR: Window "E2E Nobody Here" not found' "$work/tapster.err" ||
+    fail "no error line in the error file"
+  # A daemon's report to the session waits for an answer a minute at most.
+  start=$SECONDS
+  (cd "$work" && timeout $((limit * 3)) "$run" "$tapster" -daemon_pgm -Bogus </dev/null \
+    >"$work/out.txt" 2>&1)
+  status=$?
+  [ $status -ne 77 ] || exit 77
+  expect_status 1
+  [ $((SECONDS - start)) -le $((limit * 2)) ] || fail "the report took $((SECONDS - start)) s"
+  grep -q 'ERROR: .*Bogus' "$work/tapster.err" || fail "no daemon error line in the error file"
+  ;;
 *)
   echo "unknown case $case_name" >&2
   exit 2

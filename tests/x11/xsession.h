@@ -243,7 +243,8 @@ private:
       if (!DisplayFree(n)) continue;
       display_ = ":" + std::to_string(n);
       xvfb_ =
-          Spawn({"Xvfb", display_, "-screen", "0", "1024x768x24", "-nolisten", "tcp"}, {}, dir_);
+          Spawn({"Xvfb", display_, "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset"},
+                {}, dir_);
       bool exited = false; // another server took n first
       WaitUntil([&] {
         exited = waitpid(xvfb_, nullptr, WNOHANG) == xvfb_;
