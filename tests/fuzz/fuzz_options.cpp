@@ -2,7 +2,8 @@
 // input's zero-separated pieces (the first byte picks which typed lookups run).
 // Start-up is made repeatable with its test reset, and runs inside a scratch directory:
 // "-HOME=" and "-LOG=" values are narrowed to plain names there, so that no run can move
-// into or write to a directory outside it.
+// into or write to a directory outside it. Since each run starts in that directory, give
+// corpus folders as absolute paths (tools/fuzz.sh does).
 #include "errlog/errstack.h"
 #include "errlog/pgmlog.h"
 #include "mem/lpm.h"
