@@ -3,6 +3,7 @@
 #include "app/inject.h"
 #include "errlog/errstack.h"
 #include "errlog/pgmlog.h"
+#include "platform/process.h"
 #include "proc/exec.h"
 #include "runtime/settings.h"
 #include "text/match.h"
@@ -232,10 +233,22 @@ void ActivateWindow(HWND_T window, bool setFocus) {
   }
 
   if (daemon_pgm) {
-    // Without a console user the sibling program brings the window forward.
+    // Without a console user the sibling program beside ours brings the window forward.
     char handle[24];
     std::snprintf(handle, sizeof handle, "%llu", static_cast<unsigned long long>(window));
-    ExecSystemMult(0, "Frontwin.exe ", handle, " ", setFocus ? "True" : "False", nullptr);
+    char sibling[kPgmTextSz];
+    if (!PlatformSiblingProgram("Frontwin", sibling, sizeof sibling))
+      std::snprintf(sibling, sizeof sibling, "%s", "Frontwin.exe");
+    ExecSystemMult(0, sibling, " ", handle, " ", setFocus ? "True" : "False", nullptr);
+    // Its word is not taken for it: keys must not go to whatever window is in front.
+    U4 start = ClockMsecs();
+    while (!ErrSet && !InFront(window)) {
+      if (ElapsedMsecs(start) > 1000) {
+        SeMErrMult("ActivateWindow", " failure", nullptr);
+        return;
+      }
+      SleepMsecs(10);
+    }
   } else {
     WinPlacement placement;
     placement.length = sizeof(WinPlacement);

@@ -38,16 +38,33 @@ extern std::vector<ExtProcInfo> ext_proc_list;
 // Runs the joined pieces through the command interpreter and waits. flags 0: 0x0003.
 void ExecSystemMult(U2 flags, const char* first, ...) TAP_SENTINEL;
 
+// Starts the joined pieces as a child (flags 0: 0x0303, "/Log/Wait/Child"). Waited for: its
+// exit code (-2 when nothing ran). Not waited for: the pid of the child still running, or 0;
+// the child is recorded in epi and the child list. With set_err_on_stderr the first line of
+// the child's error output becomes the error.
+I4 ExecExtProcMult(U2 flags, bool set_err_on_stderr, ExtProcInfo* epi, const char* first,
+                   ...) TAP_SENTINEL;
+
 // "Log/Print/..." words of flags joined by "/", no leading "/"; into bf (size bytes).
 char* ExecFlagsText_MyBf(U2 flags, char* bf, U4 size);
+// Names of process-creation flags ("CREATE_NEW_CONSOLE/IDLE_PRIORITY_CLASS"), joined by "/".
+char* CreationFlagsText_MyBf(U4 flags, char* bf, U4 size);
+// "WAIT_0", "TIMEOUT" ... for wait results and exception codes, else "Error#<n>".
+const char* WaitResultName(U4 result, char* bf, U4 size);
 
 // -2 without record or child, -1 while it runs, else its exit code (the record leaves the
 // child list then).
 I4 ExtProcExitStatus(ExtProcInfo* epi);
 bool ExtProcRunning(ExtProcInfo* epi);
-// Ends the child with its tree; false without a record or child, or when that failed.
+// Ends the child with everything it started; false without a record or child, or when
+// that failed.
 bool KillExtProc(ExtProcInfo* epi);
 
-// Starts a command line without waiting and records it in epi (and the child list):
-// the piece of the child runner that shutdown needs. Returns the pid, 0 on error.
-U4 StartChildProcMult(U2 flags, ExtProcInfo* epi, const char* first, ...) TAP_SENTINEL;
+// The standard output of the joined command in a tracked buffer (zero-terminated, size in
+// *size), read for at most 5 seconds; null on failure. With set_err the failure and the
+// command's error output are the pending error, without it no error is left.
+char* PipeToBfMult(U4* size, bool set_err, const char* first, ...) TAP_SENTINEL;
+// The same as an LPM copy.
+char* PipeToLPMMult(U4* size, bool set_err, const char* first, ...) TAP_SENTINEL;
+// The same into a file, which is deleted when nothing was read; false on failure.
+bool PipeToFileMult(const char* fn, bool set_err, const char* first, ...) TAP_SENTINEL;

@@ -178,10 +178,18 @@ char* StackCallersFrom_STC(U8 return_address, U2 skip) {
 }
 
 namespace {
-template <typename Line> void EachCaller(Line line) {
+// from: the first address listed when the stack holds it (a fault's address seen from its
+// handler), else the caller of the listing function.
+template <typename Line> void EachCaller(Line line, U8 from = 0) {
   U8 frames[kMaxFrames + 1];
   U4 n = PlatformCaptureStack(frames, kMaxFrames + 1);
-  for (U4 i = 1; i < n; ++i) {
+  U4 first = 1;
+  for (U4 i = 0; from && i < n; ++i)
+    if (frames[i] == from) {
+      first = i;
+      break;
+    }
+  for (U4 i = first; i < n; ++i) {
     char symbol[600];
     ReturnSymbol(frames[i], true, symbol, sizeof symbol);
     line(frames[i], symbol);
@@ -190,15 +198,21 @@ template <typename Line> void EachCaller(Line line) {
 }
 } // namespace
 
-void LogStack() {
+void LogStackFrom(U8 address) {
   moduleBase = PlatformModuleBase(reinterpret_cast<uintptr_t>(&LogStack));
   LogStMult("STACK FRAMES:", nullptr);
-  EachCaller([](U8 address, const char* symbol) {
-    char line[700];
-    std::snprintf(line, sizeof line, "Call:%llX %s", static_cast<unsigned long long>(address),
-                  symbol);
-    LogStMult(line, nullptr);
-  });
+  EachCaller(
+      [](U8 at, const char* symbol) {
+        char line[700];
+        std::snprintf(line, sizeof line, "Call:%llX %s", static_cast<unsigned long long>(at),
+                      symbol);
+        LogStMult(line, nullptr);
+      },
+      address);
+}
+
+void LogStack() {
+  LogStackFrom(0);
 }
 
 void PrintStack() {
@@ -293,7 +307,8 @@ void CrashMe(const char* name, int mode) {
   log_echo = false; // the console has the line already
   LogStMult(line, nullptr);
   log_echo = savedEcho;
-  LogStack();
+  // An installed handler logs the stack of the fault itself.
+  if (!fault_handlers_installed) LogStack();
   fault_mode = savedMode;
   ErrSet = pending;
   ErrLevelSet[ErrLevel] = pending;

@@ -20,6 +20,8 @@ const char* MapSymbolAndOffset(U8 address, bool with_offset);
 // onto standard output.
 void LogStack();
 void PrintStack();
+// LogStack beginning at address when the stack holds it (a fault seen from its handler).
+void LogStackFrom(U8 address);
 // The stack from a fault's address and frame pointer; nothing for frame 0 (LogStackFrames).
 void LogStackFrames(U8 address, U8 frame);
 void PrintStackFrames(U8 address, U8 frame);

@@ -6,6 +6,7 @@
 #include "mem/lpm.h"
 #include "mem/reuse.h"
 #include "platform/stdstreams.h"
+#include "runtime/fault.h"
 #include "runtime/interrupt.h"
 #include "runtime/optionlist.h"
 #include "text/numbers.h"
@@ -21,7 +22,6 @@
 
 void (*pgm_reuse_rings_hook)() = ReuseMemInit;
 void (*pgm_mem_init_hook)() = InternalMemInit;
-void (*pgm_fault_handlers_hook)(bool add_vectored) = nullptr;
 U4 arg_cnt = 0;
 
 namespace {
@@ -415,8 +415,7 @@ void ProgramInit(const char* const* argv) {
   processor_cnt = static_cast<I2>(n < 1 ? 1 : n > 32767 ? 32767 : n);
   InstallInterruptHandlers();
   // 16.
-  if (fault_handler_ena && pgm_fault_handlers_hook)
-    pgm_fault_handlers_hook(add_vectored_exception_handler);
+  if (fault_handler_ena) InstallFaultHandlers(add_vectored_exception_handler);
 }
 
 const char* ArgText(const char* const* argv, const char* name, const char* dflt,

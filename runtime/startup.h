@@ -36,10 +36,9 @@ const char* ProgramName();
 bool EnvBool(const char* name, bool dflt);
 
 // Hooks for facilities that start-up sets up when they are linked in (null: skipped).
-// Memory: the reuse-ring arrays, then the tracking itself; the fault handlers.
+// Memory: the reuse-ring arrays, then the tracking itself.
 extern void (*pgm_reuse_rings_hook)();
 extern void (*pgm_mem_init_hook)();
-extern void (*pgm_fault_handlers_hook)(bool add_vectored);
 
 // The argument count ArgText saw (0 before its first call).
 extern U4 arg_cnt;

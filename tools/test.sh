@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Sets up the machine, builds every configuration and runs all tests:
 #   native (X11 end-to-end on Xvfb), native with ASan+UBSan, and the Windows builds
-#   (32-bit release target and 64-bit) whose tests run under Wine, then the packages.
-# Usage: tools/test.sh [native|asan|win32|win64|package ...]   (default: all)
+#   (32-bit release target and 64-bit) whose tests run under Wine, then the packages; then
+#   every fuzz target for a short bounded time (tools/fuzz.sh), failing on any finding.
+# Usage: tools/test.sh [native|asan|win32|win64|package|fuzz ...]   (default: all)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -11,7 +12,7 @@ bash tools/setup.sh
 
 jobs=$(nproc 2>/dev/null || echo 2)
 configs=("$@")
-[ ${#configs[@]} -gt 0 ] || configs=(native asan win32 win64 package)
+[ ${#configs[@]} -gt 0 ] || configs=(native asan win32 win64 package fuzz)
 
 failed=()
 # Each Wine prefix under a build folder has its Xvfb and wineserver; whatever a test or an
@@ -134,10 +135,19 @@ package_check_zip() {
     package_fail "tapster.exe under Wine: status $rc, output \"$out\""
 }
 
+# 30 s per target keeps the whole step within a few minutes.
+run_fuzz() {
+  bash "$root/tools/fuzz.sh" "${FUZZ_SECONDS:-30}"
+}
+
 mkdir -p build
 for c in "${configs[@]}"; do
   if [ "$c" = package ]; then
     package_check || failed+=("$c")
+    continue
+  fi
+  if [ "$c" = fuzz ]; then
+    run_fuzz || failed+=("$c")
     continue
   fi
   case "$c" in

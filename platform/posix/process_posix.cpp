@@ -1,7 +1,10 @@
 // Processes on POSIX systems, read from /proc. Zombies have ended and are not listed.
 #include "platform/process.h"
 
+#include "platform/stdstreams.h"
+
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -12,6 +15,7 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <string>
+#include <sys/resource.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -78,6 +82,15 @@ struct KillHandle {
   pid_t pid;
 };
 
+// A started child: its pid stays ours (unreaped) until the child has been waited for, and
+// with its own group the group id stays valid for ending what it started.
+struct Child {
+  pid_t pid = 0;
+  bool group = false;
+  bool ended = false;
+  int status = 0;
+};
+
 // Splits a command line at blanks and tabs; double quotes group.
 std::vector<std::string> SplitCommand(const char* cmd) {
   std::vector<std::string> out;
@@ -100,28 +113,27 @@ std::vector<std::string> SplitCommand(const char* cmd) {
   return out;
 }
 
-pid_t Spawn(const char* cmd, bool direct, U4* code) {
-  std::vector<std::string> words;
-  if (direct) {
-    words = SplitCommand(cmd);
-  } else {
-    words = {"/bin/sh", "-c", cmd};
+I4 ExitCodeOf(int status) {
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  return 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+}
+
+// True once the child has been reaped; poll: without waiting.
+bool Reap(Child* c, bool poll) {
+  if (c->ended) return true;
+  int status = 0;
+  pid_t r;
+  do {
+    r = waitpid(c->pid, &status, poll ? WNOHANG : 0);
+  } while (r < 0 && errno == EINTR);
+  if (r == c->pid) {
+    c->ended = true;
+    c->status = status;
+  } else if (r < 0 && errno == ECHILD) {
+    c->ended = true; // reaped elsewhere; its code is lost
+    c->status = 0;
   }
-  if (words.empty()) {
-    *code = EINVAL;
-    return 0;
-  }
-  std::vector<char*> args;
-  for (auto& w : words)
-    args.push_back(w.data());
-  args.push_back(nullptr);
-  pid_t pid = 0;
-  int rc = posix_spawnp(&pid, args[0], nullptr, nullptr, args.data(), environ);
-  if (rc != 0) {
-    *code = static_cast<U4>(rc);
-    return 0;
-  }
-  return pid;
+  return c->ended;
 }
 
 } // namespace
@@ -211,43 +223,164 @@ void PlatformCloseProcess(void* h) {
   delete static_cast<KillHandle*>(h);
 }
 
-int PlatformRunShellWait(const char* cmd) {
-  U4 code = 0;
-  pid_t pid = Spawn(cmd, false, &code);
-  if (pid <= 0) return -1;
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) return -1;
-  }
-  if (WIFEXITED(status)) return WEXITSTATUS(status);
-  return 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
-}
-
-U4 PlatformStartCommand(const char* cmd, bool direct, void** process_handle, void** thread_handle,
-                        U4* code) {
-  *process_handle = nullptr;
-  *thread_handle = nullptr;
-  pid_t pid = Spawn(cmd, direct, code);
-  return pid > 0 ? static_cast<U4>(pid) : 0;
-}
-
-bool PlatformChildExitCode(void* /*process_handle*/, U4 pid, bool* running, I4* exit_code) {
-  int status = 0;
-  pid_t r = waitpid(static_cast<pid_t>(pid), &status, WNOHANG);
-  if (r == 0) {
-    *running = true;
-    return true;
-  }
-  *running = false;
-  if (r < 0) return false;
-  if (WIFEXITED(status))
-    *exit_code = WEXITSTATUS(status);
+U4 PlatformStartChild(const PlatformChildStart& start, void** child, void** pipe, U4* code) {
+  *child = nullptr;
+  if (pipe) *pipe = nullptr;
+  std::vector<std::string> words;
+  if (start.direct)
+    words = SplitCommand(start.cmd);
   else
-    *exit_code = 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    words = {"/bin/sh", "-c", start.cmd};
+  if (words.empty()) {
+    *code = EINVAL;
+    return 0;
+  }
+  std::vector<char*> args;
+  for (auto& w : words)
+    args.push_back(w.data());
+  args.push_back(nullptr);
+  bool piped = start.pipe_stdout && pipe;
+  int fds[2] = {-1, -1};
+  if (piped && pipe2(fds, O_CLOEXEC) != 0) {
+    *code = static_cast<U4>(errno);
+    return 0;
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (piped) posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  if (start.own_group) {
+    posix_spawnattr_setpgroup(&attr, 0);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
+  }
+  pid_t pid = 0;
+  int rc = posix_spawnp(&pid, args[0], &actions, &attr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attr);
+  if (piped) close(fds[1]);
+  if (rc != 0) {
+    if (piped) close(fds[0]);
+    *code = static_cast<U4>(rc);
+    return 0;
+  }
+  if (start.low_priority) setpriority(PRIO_PROCESS, static_cast<id_t>(pid), 19);
+  if (piped) {
+    fcntl(fds[0], F_SETFL, fcntl(fds[0], F_GETFL) | O_NONBLOCK);
+    *pipe = new int(fds[0]);
+  }
+  *child = new Child{pid, start.own_group, false, 0};
+  return static_cast<U4>(pid);
+}
+
+bool PlatformWaitChild(void* child, U4 msecs) {
+  auto* c = static_cast<Child*>(child);
+  if (!c) return true;
+  if (msecs == kAllU4) return Reap(c, false);
+  timespec start{};
+  clock_gettime(CLOCK_MONOTONIC, &start);
+  for (;;) {
+    if (Reap(c, true)) return true;
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    long elapsed = (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
+    if (elapsed >= static_cast<long>(msecs)) return false;
+    SleepBriefly(2);
+  }
+}
+
+bool PlatformChildExitCode(void* child, bool* running, I4* exit_code) {
+  auto* c = static_cast<Child*>(child);
+  if (!c) return false;
+  *running = !Reap(c, true);
+  if (!*running) *exit_code = ExitCodeOf(c->status);
   return true;
 }
 
-void PlatformCloseChild(void*, void*) {}
+bool PlatformKillChild(void* child, U4* code) {
+  auto* c = static_cast<Child*>(child);
+  if (!c) return false;
+  // The group outlives its leader while members remain, and the leader's pid is not reused
+  // before it has been reaped.
+  int r = 0;
+  if (c->group)
+    r = kill(-c->pid, SIGKILL);
+  else if (!c->ended)
+    r = kill(c->pid, SIGKILL);
+  if (r != 0 && errno != ESRCH) {
+    *code = static_cast<U4>(errno);
+    return false;
+  }
+  Reap(c, false);
+  return true;
+}
+
+void PlatformCloseChild(void* child) {
+  delete static_cast<Child*>(child);
+}
+
+I4 PlatformPipeRead(void* pipe, char* bf, U4 size, bool* eof, U4* code) {
+  *eof = false;
+  if (!pipe) {
+    *code = EBADF;
+    return -1;
+  }
+  for (;;) {
+    ssize_t n = read(*static_cast<int*>(pipe), bf, size);
+    if (n > 0) return static_cast<I4>(n);
+    if (n == 0) {
+      *eof = true;
+      return 0;
+    }
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
+    *code = static_cast<U4>(errno);
+    return -1;
+  }
+}
+
+void PlatformPipeClose(void* pipe) {
+  if (!pipe) return;
+  close(*static_cast<int*>(pipe));
+  delete static_cast<int*>(pipe);
+}
+
+bool PlatformSiblingProgram(const char* name, char* bf, U4 size) {
+  char self[4096];
+  if (!name || !PlatformImagePath(self, sizeof self)) return false;
+  std::string path(self);
+  size_t slash = path.rfind('/');
+  path =
+      slash == std::string::npos ? std::string("tapster-") : path.substr(0, slash + 1) + "tapster-";
+  for (const char* p = name; *p; ++p)
+    path += static_cast<char>(std::tolower(static_cast<unsigned char>(*p)));
+  if (path.find(' ') != std::string::npos) path = "\"" + path + "\"";
+  return std::snprintf(bf, size, "%s", path.c_str()) < static_cast<int>(size);
+}
+
+bool PlatformFindInPath(const char* name, char* bf, U4 size) {
+  const char* dirs = std::getenv("PATH");
+  if (!name || !*name || !dirs) return false;
+  std::string list(dirs);
+  for (size_t at = 0; at <= list.size();) {
+    size_t end = list.find(':', at);
+    if (end == std::string::npos) end = list.size();
+    std::string dir = list.substr(at, end - at);
+    std::string path = (dir.empty() ? std::string(".") : dir) + "/" + name;
+    if (access(path.c_str(), X_OK) == 0)
+      return std::snprintf(bf, size, "%s", path.c_str()) < static_cast<int>(size);
+    at = end + 1;
+  }
+  return false;
+}
+
+const char* PlatformNullDevice() {
+  return "/dev/null";
+}
+
+const char* PlatformShellPrefix() {
+  return "";
+}
 
 bool PlatformCoInitialize() {
   return true;

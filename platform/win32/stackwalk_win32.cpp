@@ -1,5 +1,7 @@
 #include "platform/stackwalk.h"
 
+#include "platform/win32/symtab/symtab.h"
+
 #include <windows.h>
 // dbghelp.h needs the types of windows.h.
 #include <dbghelp.h>
@@ -32,6 +34,8 @@ bool PlatformStackBounds(U8* low, U8* high) {
   return *low < *high;
 }
 #pragma GCC diagnostic pop
+
+const char* embedded_symbol_table = nullptr;
 
 namespace {
 // 255: not yet tried; then 0 failed, 1 ready.
@@ -136,32 +140,111 @@ const CoffSymbol* CoffLookup(U8 address) {
 
 } // namespace
 
+namespace {
+// The table written into the executable after linking: found without reading any file.
+bool EmbeddedLookup(U8 address, char* name, U4 size, U8* offset) {
+  const char* table = embedded_symbol_table;
+  if (!table || std::memcmp(table, "TAPSYMT1", 8) != 0) return false;
+  auto base = reinterpret_cast<uintptr_t>(GetModuleHandleA(nullptr));
+  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+  if (address < base || address - base >= nt->OptionalHeader.SizeOfImage) return false;
+  U4 rva = static_cast<U4>(address - base);
+  U4 count = 0;
+  std::memcpy(&count, table + 8, 4);
+  const char* entries = table + 16;
+  const char* names = entries + size_t{count} * 8;
+  auto rvaAt = [&](U4 i) {
+    U4 v;
+    std::memcpy(&v, entries + size_t{i} * 8, 4);
+    return v;
+  };
+  // The last entry at or below rva.
+  U4 lo = 0, hi = count;
+  while (lo < hi) {
+    U4 mid = lo + (hi - lo) / 2;
+    if (rvaAt(mid) <= rva)
+      lo = mid + 1;
+    else
+      hi = mid;
+  }
+  if (lo == 0) return false;
+  U4 nameOffset;
+  std::memcpy(&nameOffset, entries + size_t{lo - 1} * 8 + 4, 4);
+  std::snprintf(name, size, "%s", names + nameOffset);
+  if (offset) *offset = rva - rvaAt(lo - 1);
+  return name[0] != '\0';
+}
+
+// A system module's nearest exported name below the address, read from its image in memory.
+bool ExportLookup(U8 address, char* name, U4 size, U8* offset) {
+  MEMORY_BASIC_INFORMATION info{};
+  if (VirtualQuery(reinterpret_cast<LPCVOID>(static_cast<uintptr_t>(address)), &info,
+                   sizeof info) == 0 ||
+      !info.AllocationBase || info.Type != MEM_IMAGE)
+    return false;
+  auto base = reinterpret_cast<uintptr_t>(info.AllocationBase);
+  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+  if (dos->e_magic != IMAGE_DOS_SIGNATURE) return false;
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+  const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+  if (nt->Signature != IMAGE_NT_SIGNATURE || dir.VirtualAddress == 0) return false;
+  const auto* exports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + dir.VirtualAddress);
+  const auto* functions = reinterpret_cast<const DWORD*>(base + exports->AddressOfFunctions);
+  const auto* names = reinterpret_cast<const DWORD*>(base + exports->AddressOfNames);
+  const auto* ordinals = reinterpret_cast<const WORD*>(base + exports->AddressOfNameOrdinals);
+  U8 rva = address - base;
+  DWORD best = 0;
+  const char* bestName = nullptr;
+  for (DWORD i = 0; i < exports->NumberOfNames; ++i) {
+    if (ordinals[i] >= exports->NumberOfFunctions) continue;
+    DWORD f = functions[ordinals[i]];
+    if (f <= rva && f >= best) {
+      best = f;
+      bestName = reinterpret_cast<const char*>(base + names[i]);
+    }
+  }
+  if (!bestName) return false;
+  std::snprintf(name, size, "%s", bestName);
+  if (offset) *offset = rva - best;
+  return true;
+}
+
+bool DebugServiceLookup(U8 address, char* name, U4 size, U8* offset) {
+  if (!SymbolsReady()) return false;
+  constexpr U4 kMaxName = 259;
+  alignas(SYMBOL_INFO) char record[sizeof(SYMBOL_INFO) + kMaxName];
+  SYMBOL_INFO* symbol = reinterpret_cast<SYMBOL_INFO*>(record);
+  std::memset(record, 0, sizeof record);
+  symbol->SizeOfStruct = sizeof(SYMBOL_INFO);
+  symbol->MaxNameLen = kMaxName;
+  DWORD64 displacement = 0;
+  // 32-bit addresses are handed over sign-extended, as the symbol service expects.
+  DWORD64 key = static_cast<DWORD64>(static_cast<intptr_t>(static_cast<uintptr_t>(address)));
+  if (!SymFromAddr(GetCurrentProcess(), key, &displacement, symbol)) return false;
+  const char* raw = symbol->Name;
+  if (raw[0] == '_' && raw[1] == '_' && raw[2] == 'Z') ++raw;
+  SymbolFunctionName(raw, name, size);
+  if (offset) *offset = displacement;
+  return name[0] != '\0';
+}
+} // namespace
+
+// Cheapest first: the debug-symbol service loads every module's debug information on its
+// first use, which costs the best part of a second under Wine.
 bool PlatformSymbolName(U8 address, char* name, U4 size, U8* offset) {
   if (!name || size == 0) return false;
   name[0] = '\0';
-  if (SymbolsReady()) {
-    constexpr U4 kMaxName = 259;
-    alignas(SYMBOL_INFO) char record[sizeof(SYMBOL_INFO) + kMaxName];
-    SYMBOL_INFO* symbol = reinterpret_cast<SYMBOL_INFO*>(record);
-    std::memset(record, 0, sizeof record);
-    symbol->SizeOfStruct = sizeof(SYMBOL_INFO);
-    symbol->MaxNameLen = kMaxName;
-    DWORD64 displacement = 0;
-    // 32-bit addresses are handed over sign-extended, as the symbol service expects.
-    DWORD64 key = static_cast<DWORD64>(static_cast<intptr_t>(static_cast<uintptr_t>(address)));
-    if (SymFromAddr(GetCurrentProcess(), key, &displacement, symbol)) {
-      const char* raw = symbol->Name;
-      if (raw[0] == '_' && raw[1] == '_' && raw[2] == 'Z') ++raw;
-      SymbolFunctionName(raw, name, size);
-      if (offset) *offset = displacement;
+  if (EmbeddedLookup(address, name, size, offset)) return true;
+  if (!embedded_symbol_table || std::memcmp(embedded_symbol_table, "TAPSYMT1", 8) != 0) {
+    if (const CoffSymbol* coff = CoffLookup(address)) {
+      SymbolFunctionName(coff->name.c_str(), name, size);
+      if (offset) *offset = address - coff->address;
       if (name[0]) return true;
     }
   }
-  const CoffSymbol* coff = CoffLookup(address);
-  if (!coff) return false;
-  SymbolFunctionName(coff->name.c_str(), name, size);
-  if (offset) *offset = address - coff->address;
-  return name[0] != '\0';
+  if (ExportLookup(address, name, size, offset)) return true;
+  return DebugServiceLookup(address, name, size, offset);
 }
 
 U8 PlatformModuleBase(U8 address) {
@@ -172,9 +255,19 @@ U8 PlatformModuleBase(U8 address) {
   return reinterpret_cast<uintptr_t>(info.AllocationBase);
 }
 
+namespace {
+volatile int fault_dividend = 7;
+volatile int fault_divisor = 0;
+std::FILE* volatile null_stream = nullptr;
+} // namespace
+
 void PlatformRaiseFault(int mode) {
-  if (mode == 0)
-    RaiseException(EXCEPTION_INT_DIVIDE_BY_ZERO, 0, 0, nullptr);
-  else
-    std::abort();
+  if (mode == 0) {
+    // A real division, so that the fault is raised where CrashMe called it.
+    volatile int quotient = fault_dividend / fault_divisor;
+    (void)quotient;
+  } else if (mode == 1) {
+    std::fclose(null_stream); // the runtime calls its invalid-parameter handler
+  }
+  std::abort();
 }

@@ -40,7 +40,8 @@ protected:
     auto d = dir_ / sub;
     std::filesystem::create_directories(d);
     std::string cmd = "\"" + kTree + "\" \"" + kTree + "\" \"" + d.string() + "\" " + fanout;
-    U4 root = StartChildProcMult(flags | kExecDirect, rec, cmd.c_str(), nullptr);
+    U4 root =
+        static_cast<U4>(ExecExtProcMult(flags | kExecDirect, false, rec, cmd.c_str(), nullptr));
     EXPECT_NE(root, 0u) << ErrMessage(true, true, msg_, sizeof msg_);
     started_.push_back(root);
     std::vector<U4> pids;

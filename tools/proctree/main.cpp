@@ -17,9 +17,12 @@ int main(int argc, char** argv) {
     rest += std::string(" ") + argv[i];
   for (int i = 0; i < n; ++i) {
     std::string cmd = "\"" + self + "\" \"" + self + "\" \"" + dir + "\"" + rest;
-    void *ph = nullptr, *th = nullptr;
+    PlatformChildStart start;
+    start.cmd = cmd.c_str();
+    start.direct = true;
+    void* child = nullptr;
     U4 code = 0;
-    if (PlatformStartCommand(cmd.c_str(), true, &ph, &th, &code) == 0) return 3;
+    if (PlatformStartChild(start, &child, nullptr, &code) == 0) return 3;
   }
   // Written after the children started, so that all files present means the tree is whole.
   std::string fn = dir + "/" + std::to_string(PlatformOwnPid()) + ".pid";

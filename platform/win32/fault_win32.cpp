@@ -1,0 +1,96 @@
+// Fault entry points on Windows: the unhandled-exception filter, the first vectored
+// handler, the runtime's signal handlers and its invalid-parameter handler.
+#include "platform/fault.h"
+
+#include "runtime/fault.h"
+
+#include <windows.h>
+
+#include <csignal>
+#include <cstdio>
+#include <initializer_list>
+
+namespace {
+
+void* vectored_handle = nullptr;
+
+FaultRecord Record(const EXCEPTION_POINTERS* ep) {
+  FaultRecord r;
+  if (!ep || !ep->ExceptionRecord) return r;
+  r.code = ep->ExceptionRecord->ExceptionCode;
+  r.address = reinterpret_cast<uintptr_t>(ep->ExceptionRecord->ExceptionAddress);
+  r.flags = ep->ExceptionRecord->ExceptionFlags;
+  if (ep->ContextRecord) {
+#if defined(_M_IX86) || defined(__i386__)
+    r.frame = ep->ContextRecord->Ebp;
+#elif defined(_M_X64) || defined(__x86_64__)
+    r.frame = ep->ContextRecord->Rbp;
+#endif
+  }
+  return r;
+}
+
+LONG WINAPI OnUnhandled(EXCEPTION_POINTERS* ep) {
+  return Win32FaultHandler(Record(ep), false);
+}
+
+LONG CALLBACK OnVectored(EXCEPTION_POINTERS* ep) {
+  return Win32FaultHandler(Record(ep), true);
+}
+
+void OnSignal(int signo) {
+  SignalFaultHandler(signo, 0);
+}
+
+using InvalidParameterProc = void(__cdecl*)(const wchar_t*, const wchar_t*, const wchar_t*,
+                                            unsigned, uintptr_t);
+
+void __cdecl OnInvalidParameter(const wchar_t*, const wchar_t*, const wchar_t*, unsigned,
+                                uintptr_t) {
+  InvalidParameterHandler();
+}
+
+// The runtime DLL the program uses; older ones lack the handler, which is no failure.
+bool SetInvalidParameterHandler() {
+  using Setter = InvalidParameterProc(__cdecl*)(InvalidParameterProc);
+  for (const char* dll : {"ucrtbase.dll", "msvcrt.dll"}) {
+    HMODULE module = GetModuleHandleA(dll);
+    if (!module) continue;
+    auto set = reinterpret_cast<Setter>(
+        reinterpret_cast<void*>(GetProcAddress(module, "_set_invalid_parameter_handler")));
+    if (!set) continue;
+    set(OnInvalidParameter);
+    return true;
+  }
+  return false;
+}
+
+} // namespace
+
+bool PlatformInstallFaultHandlers() {
+  SetUnhandledExceptionFilter(OnUnhandled);
+  bool ok = true;
+  for (int signo : {SIGABRT, SIGFPE, SIGSEGV, SIGILL})
+    ok = std::signal(signo, OnSignal) != SIG_ERR && ok;
+  SetInvalidParameterHandler();
+  // No error box of the system: the handlers report, and a program without a console
+  // user must not wait for a click.
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+  return ok;
+}
+
+bool PlatformAddVectoredHandler() {
+  if (!vectored_handle) vectored_handle = AddVectoredExceptionHandler(1, OnVectored);
+  return vectored_handle != nullptr;
+}
+
+void PlatformRemoveVectoredHandler() {
+  if (vectored_handle) RemoveVectoredExceptionHandler(vectored_handle);
+  vectored_handle = nullptr;
+}
+
+void PlatformExitNow(int status) {
+  std::fflush(nullptr);
+  TerminateProcess(GetCurrentProcess(), static_cast<UINT>(status));
+  ExitProcess(static_cast<UINT>(status));
+}
