@@ -111,13 +111,16 @@ TEST_F(Release, AWindowClosedMidTextLeavesNoShiftDown) {
     pid_t pid = Start({"Closing/'" + text + "'"});
     ASSERT_TRUE(closing->WaitLine("KeyPress "));
     closing.reset();
-    EXPECT_EQ(Wait(pid), 1) << Out();
+    // A text goes out in one batch, so it may have been sent whole before the window went.
+    const int status = Wait(pid);
+    EXPECT_TRUE(status == 0 || status == 1) << status << Out();
     ExpectClean("window closed mid-text, run " + std::to_string(i));
   }
 }
 
 TEST_F(Release, SignalsEndTheRunInOrder) {
-  std::string text(3000, '_');
+  // Long enough that the run is still typing when the signal comes.
+  std::string text(100000, '_');
   for (int sig : {SIGINT, SIGTERM}) {
     std::string name = sig == SIGINT ? "SIGINT" : "SIGTERM";
     std::size_t typed = win->Typed().size();
