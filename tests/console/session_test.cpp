@@ -47,7 +47,17 @@ public:
           ("tapster_console_" + std::to_string(getpid()) + "_" +
            std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
     fs::create_directories(dir);
-    pid = forkpty(&master, nullptr, nullptr, nullptr);
+    // The terminal's modes are fixed before the probe starts, so they can be compared
+    // afterwards without racing the probe's own changes.
+    termios modes{};
+    int m = -1, slave = -1;
+    if (openpty(&m, &slave, nullptr, nullptr, nullptr) == 0) {
+      tcgetattr(slave, &modes);
+      close(m);
+      close(slave);
+    }
+    initialModes = modes.c_lflag;
+    pid = forkpty(&master, nullptr, &modes, nullptr);
     if (pid == 0) {
       if (chdir(dir.c_str()) != 0) _exit(99);
       std::vector<char*> argv{const_cast<char*>(kProbe.c_str())};
@@ -101,6 +111,7 @@ public:
   }
 
   fs::path dir;
+  tcflag_t initialModes = 0;
   pid_t pid = -1;
   int master = -1;
   int status = 0;
@@ -113,7 +124,7 @@ public:
 TEST(ConsoleSession, KeysThenCtrlCEndsInOrder) {
   Session s({"keys", "-DEBUG"});
   ASSERT_GT(s.pid, 0);
-  const tcflag_t before = s.LocalModes();
+  const tcflag_t before = s.initialModes;
   ASSERT_TRUE(before & ICANON);
   ASSERT_TRUE(s.Saw("ready")) << s.seen;
   EXPECT_FALSE(s.LocalModes() & (ICANON | ECHO)); // keys come one by one, unechoed
