@@ -35,9 +35,13 @@ std::vector<std::string> LinesWith(const std::string& text, const std::string& n
   return out;
 }
 
-// True when the log's stack lines name caller before main, with main last.
+// True when the log's stack lines ("Call:", "Called from", "Fault Occurred at") name caller
+// and then main.
 bool StackReachesMain(const std::string& log, const std::string& caller) {
-  auto frames = LinesWith(log, "Call");
+  std::vector<std::string> frames;
+  for (const std::string& line : LinesWith(log, " "))
+    if (line.find("Call") != std::string::npos || line.find("Occurred at") != std::string::npos)
+      frames.push_back(line);
   size_t at = 0;
   for (; at < frames.size() && frames[at].find(caller) == std::string::npos; ++at) {
   }
