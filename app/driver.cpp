@@ -3,6 +3,7 @@
 #include "app/simcmd.h"
 #include "errlog/errstack.h"
 #include "files/fldf.h"
+#include "runtime/interrupt.h"
 #include "runtime/shutdown.h"
 #include "runtime/startup.h"
 #include "text/match.h"
@@ -45,19 +46,9 @@ void RunFile(const char* fn, U2 timeoutMsecs) {
 }
 } // namespace
 
-int TapsterMain(int argc, char** argv) {
-  ProgramInit(argv);
-  ArgText(argv, nullptr);
-  if (ErrSet) return ProgramExit(255);
-  if (argc <= 1) {
-    std::printf("%s", tapster_usage);
-    std::fflush(stdout);
-    // The orderly end closes the log; the status stays that of the usage text.
-    return ProgramExit(1);
-  }
-
+void RunArguments(int argc, char** argv) {
   U2 timeoutMsecs = kDefaultTimeoutMsecs;
-  for (int i = 1; i < argc && !ErrSet; ++i) {
+  for (int i = 1; i < argc && !CheckInterrupt(); ++i) {
     const char* arg = argv[i];
     if (arg[0] == '-') continue;
     if (i > 1) SleepMsecs(kPauseMsecs);
@@ -70,6 +61,20 @@ int TapsterMain(int argc, char** argv) {
       SimCmd(arg, timeoutMsecs);
     }
   }
+}
+
+int TapsterMain(int argc, char** argv) {
+  ProgramInit(argv);
+  ArgText(argv, nullptr);
+  if (ErrSet) return ProgramExit(255);
+  if (argc <= 1) {
+    std::printf("%s", tapster_usage);
+    std::fflush(stdout);
+    // The orderly end closes the log; the status stays that of the usage text.
+    return ProgramExit(1);
+  }
+
+  RunArguments(argc, argv);
 
   if (ErrSet) {
     char message[4096];

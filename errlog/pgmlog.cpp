@@ -4,6 +4,7 @@
 #include "files/fldf.h"
 #include "runtime/stacktrace.h"
 #include "time/clock.h"
+#include "time/sttoutm.h"
 #include "time/utm.h"
 
 #include <cerrno>
@@ -173,34 +174,20 @@ U4 MatchStamp(const char* line) {
   return static_cast<U4>(l - line);
 }
 
-// Seconds since 1970 of a time stamp in the default layout (month/day/year h:m:s).
+// Seconds since 1970 of the time stamp at the start of line (within its first len
+// characters); the elapsed-time group after it is no part of it.
 bool StampTime(const char* line, U4 len, I8* t) {
-  U4 v[6] = {};
-  U4 k = 0;
-  for (U4 i = 0; i < len && k < 6;) {
-    if (line[i] < '0' || line[i] > '9') {
-      ++i;
-      continue;
-    }
-    U4 n = 0;
-    while (i < len && line[i] >= '0' && line[i] <= '9')
-      n = n * 10 + static_cast<U4>(line[i++] - '0');
-    v[k++] = n;
-  }
-  if (k < 6 || v[0] < 1 || v[0] > 12 || v[1] < 1 || v[1] > 31 || v[3] > 23 || v[4] > 59 ||
-      v[5] > 59)
-    return false;
+  const U4 stamp_len = MatchStamp(line);
+  if (stamp_len != 0 && stamp_len < len) len = stamp_len;
+  char stamp[128];
+  if (len >= sizeof stamp) return false;
+  std::memcpy(stamp, line, len);
+  stamp[len] = 0;
   UTM utm{};
-  utm.mon = static_cast<U1>(v[0]);
-  utm.mday = static_cast<U1>(v[1]);
-  utm.year = static_cast<U2>(v[2]);
-  utm.hour = static_cast<U1>(v[3]);
-  utm.min = static_cast<U1>(v[4]);
-  utm.sec = static_cast<U1>(v[5]);
-  utm.timet = kTimeTUndefined;
-  utm.wday = UTMDayOfWeek(&utm);
-  *t = UTMToTIME_T(&utm);
-  return *t != kTimeTUndefined;
+  if (!StToUTM(&utm, stamp, kUtmNoDefaults, 2, 2, false) || utm.timet == kTimeTUndefined)
+    return false;
+  *t = utm.timet;
+  return true;
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include "platform/process.h"
 #include "platform/stdstreams.h"
 #include "proc/exec.h"
+#include "runtime/interrupt.h"
 #include "text/match.h"
 #include "time/clock.h"
 
@@ -317,6 +318,7 @@ U1 ProgramExit(U1 status) {
   if (pgm_exiting) return status;
   pgm_exiting = true;
   log_flush = true;
+  CheckInterrupt(); // a request that came after the last wait still makes this an abort
   bool had_err = ErrSet;
   bool reported = ProcessErr(255, false);
   // A pending error always makes the status 1, even if the report itself failed.

@@ -5,6 +5,7 @@
 #include "mem/lpm.h"
 #include "platform/stdstreams.h"
 #include "runtime/fault.h"
+#include "runtime/interrupt.h"
 #include "text/numbers.h"
 #include "time/clock.h"
 
@@ -392,6 +393,7 @@ void ProgramInit(const char* const* argv) {
   if (!daemon_by_option && stdin_fno < 0 && stdout_fno < 0 && stderr_fno < 0) daemon_pgm = true;
   int n = PlatformProcessorCount();
   processor_cnt = static_cast<I2>(n < 1 ? 1 : n > 32767 ? 32767 : n);
+  InstallInterruptHandlers();
   // 16.
   if (fault_handler_ena) InstallFaultHandlers(add_vectored_exception_handler);
 }

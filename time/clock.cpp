@@ -4,10 +4,9 @@
 #include "errlog/pgmlog.h"
 #include "platform/clock.h"
 #include "platform/timeofday.h"
+#include "runtime/interrupt.h"
 #include "runtime/settings.h"
 #include "text/numfmt.h"
-
-#include <ctime>
 
 namespace {
 I8 clock_offset_usecs = 0; // fixed at the first ClockUsecs
@@ -19,7 +18,7 @@ U8 ClockUsecs() {
   if (!clock_offset_set) {
     // Shift the monotonic count so that it reads as calendar time, once: a later change of
     // the calendar clock then cannot stretch or cut a wait.
-    const I8 calendar_secs = I8(std::time(nullptr));
+    const I8 calendar_secs = PlatformCalendarSecs();
     clock_offset_usecs = calendar_secs * 1000000 - I8(PlatformUptimeMsecs()) * 1000;
     clock_offset_set = true;
   }
@@ -69,9 +68,11 @@ U8 ElapsedHours64(U8 start, U8 now) {
 }
 
 void SleepMsecs(U4 ms) {
-  if (ms == 0) return;
+  // A stop request ends the wait with its error, which the waiting caller then sees.
+  if (ms == 0 || (InterruptRequested() && CheckInterrupt())) return;
   if (debug_level > 0 && ms > 1000) LogSt("SleepMsecs", ":", VS10_U8(ms).bf);
   TheClock().SleepMsecs(ms);
+  if (InterruptRequested()) CheckInterrupt();
 }
 
 void SleepSecs(U4 secs) {

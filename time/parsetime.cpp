@@ -223,6 +223,10 @@ bool ParseTime(TPDAT* tp, const char* tms, U4 len) {
         (k = s.Name(e + 1, kMonthNames, kMonthShortNames, 12, &name_end))) {
       Put(&tp->mday, val, run, e);
       Put(&tp->mon, k, e + 1, name_end);
+      // "31 December 2022": the year after the month name, as the month-first form has it.
+      U4 y = 0, ynd = 0, ye = 0;
+      if (!Set(tp->year) && s.Num(s.SkipNonAlnum(name_end), &y, &ynd, &ye) && IsYear4(y, ynd))
+        Put(&tp->year, y, ye - ynd, ye);
       i = name_end;
       continue;
     }

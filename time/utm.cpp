@@ -25,7 +25,6 @@ UTM cur_utm{};
 
 namespace {
 constexpr U1 kMonthDays[13] = {0, 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-constexpr I8 kFiletimeEpochSecs = 11644473600; // 1601-01-01 to 1970-01-01
 
 UTM* Rec(UTM* utm) {
   return utm ? utm : &cur_utm;
@@ -43,13 +42,20 @@ bool FromTm(UTM* utm, const std::tm& tm) {
   return true;
 }
 
+// The calendar fields only; timet stays as it is.
+void FromPlatformTime(UTM* utm, const PlatformTime& pt) {
+  utm->year = pt.year;
+  utm->mon = pt.mon;
+  utm->mday = pt.mday;
+  utm->wday = U1(pt.wday + 1);
+  utm->hour = pt.hour;
+  utm->min = pt.min;
+  utm->sec = pt.sec;
+  utm->msec = pt.msec;
+}
+
 bool BrokenDown(I8 t, bool utc, std::tm* out) {
-  const std::time_t tt = std::time_t(t);
-  if (I8(tt) != t) return false; // does not fit the runtime's time_t
-  const std::tm* tm = utc ? std::gmtime(&tt) : std::localtime(&tt);
-  if (!tm) return false;
-  *out = *tm;
-  return true;
+  return PlatformSecsToTm(t, utc, out);
 }
 
 // The msec of "now" when the platform's clock agrees on the second, else 999.
@@ -154,7 +160,7 @@ bool UTMIsEmpty(const UTM* utm) {
 }
 
 UTM* ClockToUTM(UTM* utm) {
-  TIME_TToUTM(&cur_utm, I8(std::time(nullptr)), false);
+  TIME_TToUTM(&cur_utm, PlatformCalendarSecs(), false);
   cur_utm.msec = MsecAgreeing(cur_utm.sec);
   if (utm) *utm = cur_utm;
   return Rec(utm);
@@ -163,14 +169,7 @@ UTM* ClockToUTM(UTM* utm) {
 UTM* UTCToUTM(UTM* utm) {
   PlatformTime pt{};
   if (PlatformUTCTime(&pt)) {
-    cur_utm.year = pt.year;
-    cur_utm.mon = pt.mon;
-    cur_utm.mday = pt.mday;
-    cur_utm.wday = U1(pt.wday + 1);
-    cur_utm.hour = pt.hour;
-    cur_utm.min = pt.min;
-    cur_utm.sec = pt.sec;
-    cur_utm.msec = pt.msec;
+    FromPlatformTime(&cur_utm, pt);
   }
   if (utm) *utm = cur_utm;
   return Rec(utm);
@@ -215,17 +214,17 @@ I8 UTMToTIME_T(const UTM* utm) {
   std::tm ruled = tm;
   ruled.tm_isdst = DaylightSavingsActive(nullptr, utm) ? 1 : 0;
   tm.tm_isdst = -1;
-  errno = 0;
-  I8 t = I8(std::mktime(&tm));
-  const int saved_errno = errno;
-  const I8 t_ruled = I8(std::mktime(&ruled));
+  I8 t = -1;
+  int err = 0;
+  const bool converted = PlatformTmToSecs(&tm, &t, &err);
+  I8 t_ruled = -1;
   std::tm back{};
-  if (t_ruled >= 0 && BrokenDown(t_ruled, false, &back) && back.tm_hour == utm->hour &&
-      back.tm_min == utm->min && back.tm_mday == utm->mday)
+  if (PlatformTmToSecs(&ruled, &t_ruled, nullptr) && t_ruled >= 0 &&
+      BrokenDown(t_ruled, false, &back) && back.tm_hour == utm->hour && back.tm_min == utm->min &&
+      back.tm_mday == utm->mday)
     t = t_ruled;
-  errno = saved_errno;
-  if (t < 0) {
-    SeMErrno("UTMToTIME_T", ":mktime", errno ? errno : EINVAL);
+  if (!converted || t < 0) {
+    SeMErrno("UTMToTIME_T", ":mktime", err ? err : EINVAL);
     return 0;
   }
   return t;
@@ -235,20 +234,14 @@ bool FiletimeToUTM(UTM* utm, U8 ft) {
   utm = Rec(utm);
   *utm = UTM{};
   if (ErrSet) return false;
-  if (ft > U8(0x7FFFFFFFFFFFFFFF)) {
-    SeMErrno("FileTimeToSystemTime", nullptr, EINVAL);
+  PlatformTime local{};
+  const char* failed_call = nullptr;
+  U4 err = 0;
+  if (!PlatformFiletimeToLocal(ft, &local, &failed_call, &err)) {
+    SeMLastErr(failed_call, nullptr, err);
     return false;
   }
-  const I8 secs = I8(ft / 10000000u) - kFiletimeEpochSecs;
-  std::tm tm{};
-  if (!BrokenDown(secs, false, &tm)) {
-    SeMErrno("SystemTimeToTzSpecificLocalTime", nullptr, errno ? errno : EINVAL);
-    return false;
-  }
-  const I8 timet = utm->timet;
-  FromTm(utm, tm);
-  utm->timet = timet;
-  utm->msec = U2(ft / 10000u % 1000u);
+  FromPlatformTime(utm, local);
   return true;
 }
 

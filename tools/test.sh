@@ -14,12 +14,31 @@ configs=("$@")
 [ ${#configs[@]} -gt 0 ] || configs=(native asan win32 win64)
 
 failed=()
+# Each Wine prefix under a build folder has its Xvfb and wineserver; whatever a test or an
+# interrupted run left behind goes with them.
+stop_wine_envs() {
+  local state
+  [ -d "$1" ] || return 0
+  while IFS= read -r state; do
+    bash "$root/tools/wine-env.sh" stop "$(dirname "$state")" || true
+  done < <(find "$1" -type d -name wine-env -prune 2>/dev/null)
+}
+started=()
+cleanup() {
+  local d
+  for d in "${started[@]}"; do stop_wine_envs "$d"; done
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM HUP
+
 run_config() {
   local name=$1
   shift
   local dir="$root/build/$name"
+  started+=("$dir")
   echo "=== $name: configure and build"
-  cmake -S "$root" -B "$dir" -G Ninja "$@" >"$dir.configure.log" 2>&1 || {
+  cmake -S "$root" -B "$dir" -G Ninja -DTAPSTER_WERROR=ON "$@" >"$dir.configure.log" 2>&1 || {
     cat "$dir.configure.log"
     return 1
   }
@@ -27,13 +46,7 @@ run_config() {
   echo "=== $name: tests"
   local status=0
   ctest --test-dir "$dir" --output-on-failure -j"$jobs" --timeout 600 || status=$?
-  # Windows builds leave one Xvfb and a wineserver per build folder running.
-  local env
-  for env in "$dir" "$dir/tests/wine/env"; do
-    if [ -f "$env/wine-env/xvfb.pid" ]; then
-      bash "$root/tools/wine-env.sh" stop "$env" || true
-    fi
-  done
+  stop_wine_envs "$dir"
   return $status
 }
 
@@ -42,8 +55,10 @@ for c in "${configs[@]}"; do
   case "$c" in
   native) args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo) ;;
   asan) args=(-DCMAKE_BUILD_TYPE=Debug -DTAPSTER_SANITIZE=ON) ;;
-  win32) args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-i686.cmake") ;;
-  win64) args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-x86_64.cmake") ;;
+  # The 32-bit build is tested as it ships: optimised and static.
+  win32) args=(-DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-i686.cmake") ;;
+  # Between them the configurations build every build type with warnings as errors.
+  win64) args=(-DCMAKE_BUILD_TYPE=MinSizeRel -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-x86_64.cmake") ;;
   *)
     echo "unknown configuration: $c" >&2
     exit 2

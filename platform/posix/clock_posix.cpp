@@ -1,6 +1,6 @@
 #include "platform/clock.h"
+#include "platform/interrupt.h"
 
-#include <cerrno>
 #include <ctime>
 
 namespace {
@@ -11,12 +11,7 @@ public:
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return U8(ts.tv_sec) * 1000000u + U8(ts.tv_nsec) / 1000u;
   }
-  void SleepMsecs(U4 msecs) override {
-    timespec left{time_t(msecs / 1000), long(msecs % 1000) * 1000000L};
-    // A signal cuts the sleep short; finish it.
-    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
-    }
-  }
+  void SleepMsecs(U4 msecs) override { PlatformInterruptibleSleep(msecs); }
 };
 } // namespace
 

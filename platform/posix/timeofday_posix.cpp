@@ -4,6 +4,8 @@
 #include <ctime>
 #include <sys/resource.h>
 
+static_assert(sizeof(time_t) >= 8, "time_t must hold times past 2038 (build with _TIME_BITS=64)");
+
 namespace {
 void FromTm(const std::tm& tm, long nsec, PlatformTime* out) {
   out->year = U2(tm.tm_year + 1900);
@@ -72,5 +74,44 @@ bool PlatformProcessTimes(U8* hundred_ns, U4* err) {
   const U8 usecs = (U8(ru.ru_utime.tv_sec) + U8(ru.ru_stime.tv_sec)) * 1000000u +
                    U8(ru.ru_utime.tv_usec) + U8(ru.ru_stime.tv_usec);
   if (hundred_ns) *hundred_ns = usecs * 10u;
+  return true;
+}
+
+I8 PlatformCalendarSecs() {
+  timespec ts{};
+  clock_gettime(CLOCK_REALTIME, &ts);
+  return I8(ts.tv_sec);
+}
+
+bool PlatformSecsToTm(I8 secs, bool utc, std::tm* out) {
+  const time_t t = time_t(secs);
+  return out && (utc ? gmtime_r(&t, out) : localtime_r(&t, out)) != nullptr;
+}
+
+bool PlatformTmToSecs(std::tm* tm, I8* secs, int* err) {
+  errno = 0;
+  const time_t t = mktime(tm);
+  if (t == time_t(-1) && errno != 0) {
+    if (err) *err = errno;
+    return false;
+  }
+  *secs = I8(t);
+  return true;
+}
+
+bool PlatformFiletimeToLocal(U8 ft, PlatformTime* out, const char** failed_call, U4* err) {
+  constexpr I8 kFiletimeEpochSecs = 11644473600; // 1601-01-01 to 1970-01-01
+  std::tm tm{};
+  if (ft > U8(0x7FFFFFFFFFFFFFFF)) {
+    *failed_call = "FileTimeToSystemTime";
+    *err = EINVAL;
+    return false;
+  }
+  if (!PlatformSecsToTm(I8(ft / 10000000u) - kFiletimeEpochSecs, false, &tm)) {
+    *failed_call = "SystemTimeToTzSpecificLocalTime";
+    *err = errno ? U4(errno) : U4(EINVAL);
+    return false;
+  }
+  FromTm(tm, long(ft / 10000u % 1000u) * 1000000L, out);
   return true;
 }

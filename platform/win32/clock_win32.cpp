@@ -1,4 +1,5 @@
 #include "platform/clock.h"
+#include "platform/interrupt.h"
 
 #include <windows.h>
 
@@ -13,7 +14,7 @@ public:
     // Split so that the product cannot overflow.
     return c / f * 1000000u + c % f * 1000000u / f;
   }
-  void SleepMsecs(U4 msecs) override { Sleep(msecs); }
+  void SleepMsecs(U4 msecs) override { PlatformInterruptibleSleep(msecs); }
 };
 } // namespace
 

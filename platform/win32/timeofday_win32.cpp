@@ -1,6 +1,11 @@
 #include "platform/timeofday.h"
 
+#include <cerrno>
 #include <windows.h>
+
+// Every conversion here goes through the runtime's 64-bit time functions: the default
+// time_t of the 32-bit runtime ends in 2038.
+static_assert(sizeof(__time64_t) == 8, "64-bit time functions required");
 
 namespace {
 void FromSystemTime(const SYSTEMTIME& st, PlatformTime* out) {
@@ -59,5 +64,42 @@ bool PlatformProcessTimes(U8* hundred_ns, U4* err) {
   const U8 k = (U8(kernel.dwHighDateTime) << 32) | kernel.dwLowDateTime;
   const U8 u = (U8(user.dwHighDateTime) << 32) | user.dwLowDateTime;
   if (hundred_ns) *hundred_ns = k + u;
+  return true;
+}
+
+I8 PlatformCalendarSecs() {
+  return I8(_time64(nullptr));
+}
+
+bool PlatformSecsToTm(I8 secs, bool utc, std::tm* out) {
+  const __time64_t t = secs;
+  return out && (utc ? _gmtime64_s(out, &t) : _localtime64_s(out, &t)) == 0;
+}
+
+bool PlatformTmToSecs(std::tm* tm, I8* secs, int* err) {
+  errno = 0;
+  const __time64_t t = _mktime64(tm);
+  if (t == __time64_t(-1)) {
+    if (err) *err = errno ? errno : EINVAL;
+    return false;
+  }
+  *secs = I8(t);
+  return true;
+}
+
+bool PlatformFiletimeToLocal(U8 ft, PlatformTime* out, const char** failed_call, U4* err) {
+  FILETIME f{DWORD(ft & 0xFFFFFFFFu), DWORD(ft >> 32)};
+  SYSTEMTIME utc, local;
+  if (!FileTimeToSystemTime(&f, &utc)) {
+    *failed_call = "FileTimeToSystemTime";
+    *err = GetLastError();
+    return false;
+  }
+  if (!SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local)) {
+    *failed_call = "SystemTimeToTzSpecificLocalTime";
+    *err = GetLastError();
+    return false;
+  }
+  FromSystemTime(local, out);
   return true;
 }

@@ -4,6 +4,9 @@
 #include "app_fixture.h"
 
 #include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
 
 TEST(KeyTable, OrderCodesAndNames) {
   EXPECT_STREQ(key_names[0].name, "Mouse:L");
@@ -147,6 +150,72 @@ TEST_F(SimCmdTest, TypedTextDrivesCapsLockAndShift) {
   want.clear();
   Tap(want, 0x41);
   EXPECT_EQ(d.calls, want);
+}
+
+TEST_F(SimCmdTest, CapsLockAtBothEndsOfTheAlphabet) {
+  HWND_T n = Window("Notepad");
+  // From CapsLock off: the first upper-case letter switches it on, the first lower-case off.
+  SimCmd("Notepad/'aZAza'", 0);
+  EXPECT_EQ(TakeError(), "");
+  Lines want = Raised(n);
+  for (int vk : {0x41, 0x14, 0x5A, 0x41, 0x14, 0x5A, 0x41})
+    Tap(want, vk);
+  EXPECT_EQ(d.calls, want);
+  // From CapsLock on, mirrored.
+  SimCmd("Notepad/CapsLock", 0);
+  ASSERT_NE(d.GetKeyState(0x14), 0);
+  d.calls.clear();
+  SimCmd("Notepad/'ZazAZ'", 0);
+  EXPECT_EQ(TakeError(), "");
+  want.clear(); // already in front
+  for (int vk : {0x5A, 0x14, 0x41, 0x5A, 0x14, 0x41, 0x5A})
+    Tap(want, vk);
+  EXPECT_EQ(d.calls, want);
+}
+
+TEST(KeyTable, EveryNameWithItsCode) {
+  // The whole vocabulary in order, written out independently of the table.
+  std::vector<std::pair<std::string, int>> want = {
+      {"Mouse:L", 0x01},     {"Mouse:R", 0x02}, {"Mouse:M", 0x04}, {"Ctrl-Break", 0x03},
+      {",", 0xBC},           {".", 0xBE},       {"/", 0xBF},       {"?", 0xBF},
+      {";", 0xBA},           {":", 0xBA},       {"*", 0x38},       {"'", 0xDE},
+      {"[", 0xDB},           {"]", 0xDD},       {"\\", 0xE2},      {"-", 0xBD},
+      {"_", 0xBD},           {"=", 0xBB},       {"+", 0xBB},       {"Backspace", 0x08},
+      {"Tab", 0x09},         {"Clear", 0x0C},   {"Enter", 0x0D},   {"Shift", 0x10},
+      {"Ctrl", 0x11},        {"Alt", 0x12},     {"Pause", 0x13},   {"CapsLock", 0x14},
+      {"Esc", 0x1B},         {"Space", 0x20},   {"PageUp", 0x21},  {"PageDown", 0x22},
+      {"End", 0x23},         {"Home", 0x24},    {"Left", 0x25},    {"Up", 0x26},
+      {"Right", 0x27},       {"Down", 0x28},    {"Select", 0x29},  {"Execute", 0x2B},
+      {"PrintScreen", 0x2C}, {"Insert", 0x2D},  {"Delete", 0x2E},  {"Help", 0x2F}};
+  for (int i = 0; i < 10; ++i)
+    want.push_back({std::string(1, char('0' + i)), 0x30 + i});
+  for (int i = 0; i < 26; ++i)
+    want.push_back({std::string(1, char('A' + i)), 0x41 + i});
+  want.insert(want.end(), {{"LeftWindows", 0x5B}, {"RightWindows", 0x5C}, {"Applications", 0x5D}});
+  for (int i = 0; i < 10; ++i)
+    want.push_back({"KP:" + std::to_string(i), 0x60 + i});
+  want.insert(want.end(), {{"KP:*", 0x6A},
+                           {"KP:+", 0x6B},
+                           {"KP:Enter", 0x6C},
+                           {"KP:-", 0x6D},
+                           {"KP:.", 0x6E},
+                           {"KP:/", 0x6F}});
+  for (int i = 1; i <= 24; ++i)
+    want.push_back({"F" + std::to_string(i), 0x6F + i});
+  want.insert(want.end(), {{"Numlock", 0x90},
+                           {"Scroll", 0x91},
+                           {"Attention", 0xF6},
+                           {"CrSel", 0xF7},
+                           {"ExSel", 0xF8},
+                           {"EraseEOF", 0xF9},
+                           {"Play", 0xFA},
+                           {"Zoom", 0xFB},
+                           {"PA1", 0xFD}});
+  ASSERT_EQ(want.size(), size_t(kKeyNameCount));
+  for (int i = 0; i < kKeyNameCount; ++i) {
+    EXPECT_EQ(key_names[i].name, want[i].first) << i;
+    EXPECT_EQ(key_names[i].code, want[i].second) << want[i].first;
+  }
 }
 
 TEST_F(SimCmdTest, WindowWaitOnTheClock) {

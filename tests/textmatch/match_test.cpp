@@ -280,4 +280,30 @@ TEST_F(Match, EveryMatchFoundIsARealMatch) {
     }
 }
 
+TEST_F(Match, CaseBlindIsCaseSensitiveOnFoldedText) {
+  // Both ends of the alphabet in both cases, so a fold that misses 'z' or 'A' shows.
+  auto fold = [](std::string s) {
+    for (char& c : s)
+      if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    return s;
+  };
+  std::vector<std::string> texts{""}, pats{""};
+  for (size_t i = 0; i < texts.size(); ++i)
+    if (texts[i].size() < 5)
+      for (char c : {'a', 'z', 'A', 'Z'})
+        texts.push_back(texts[i] + c);
+  for (size_t i = 0; i < pats.size(); ++i)
+    if (pats[i].size() < 3)
+      for (char c : {'a', 'z', 'A', 'Z', '~'})
+        pats.push_back(pats[i] + c);
+  for (const auto& p : pats)
+    for (const auto& t : texts) {
+      const bool blind = StMatch(t.c_str(), p.c_str(), '~', false);
+      ASSERT_EQ(blind, StMatch(fold(t).c_str(), fold(p).c_str(), '~', true)) << t << " / " << p;
+      if (blind) {
+        ASSERT_TRUE(ReferenceMatch(fold(t), fold(p))) << t << " / " << p;
+      }
+    }
+}
+
 } // namespace

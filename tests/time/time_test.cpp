@@ -1,6 +1,7 @@
 #include "errlog/errstack.h"
 #include "errlog/pgmlog.h"
 #include "platform/fake/fake_clock.h"
+#include "platform/timeofday.h"
 #include "runtime/settings.h"
 #include "time/clock.h"
 #include "time/parsetime.h"
@@ -92,7 +93,7 @@ TEST(Clock, SleepGoesThroughTheClockAndLogsLongSleeps) {
 
 TEST(Clock, ReadsAsCalendarTime) {
   // The monotonic count is shifted by calendar time minus uptime, so both bases must agree.
-  const I8 diff = I8(ClockSecs()) - I8(std::time(nullptr));
+  const I8 diff = I8(ClockSecs()) - PlatformCalendarSecs();
   EXPECT_LE(diff < 0 ? -diff : diff, 2) << diff;
 }
 
@@ -202,6 +203,41 @@ TEST(Records, KeysClearingAndConversions) {
     TIME_TToUTM(&a, t, false);
     EXPECT_EQ(UTMToTIME_T(&a), t);
   }
+  EXPECT_FALSE(ErrSet);
+}
+
+TEST(Records, TimesPast2038AndFileTimesBefore1970) {
+  // Noon UTC keeps its date in every zone within twelve hours.
+  struct Noon {
+    I8 t;
+    U2 year;
+    U1 mon, mday, wday;
+  };
+  const Noon noons[] = {{2225016000, 2040, 7, 4, 4}, {4102401600, 2099, 12, 31, 5}};
+  UTM a{};
+  char bf[64];
+  for (const Noon& n : noons) {
+    ASSERT_TRUE(TIME_TToUTM(&a, n.t, false)) << n.t;
+    EXPECT_EQ(a.year, n.year);
+    EXPECT_EQ(a.mon, n.mon);
+    EXPECT_EQ(a.mday, n.mday);
+    EXPECT_EQ(a.wday, n.wday);
+    EXPECT_EQ(UTMToTIME_T(&a), n.t);
+    EXPECT_EQ(std::string(TimeTS_MyBf(n.t, "12/31/2022", bf, sizeof bf)),
+              std::to_string(n.mon) + "/" + std::to_string(n.mday) + "/" + std::to_string(n.year));
+    FiletimeToUTM(&a, (U8(n.t) + 11644473600u) * 10000000u);
+    EXPECT_EQ(a.year, n.year);
+    EXPECT_EQ(a.mday, n.mday);
+  }
+  // 1960-06-15 12:00:00.456 UTC, a Wednesday.
+  FiletimeToUTM(&a, U8(-301233600 + 11644473600) * 10000000u + 4560000u);
+  EXPECT_EQ(a.year, 1960);
+  EXPECT_EQ(a.mon, 6);
+  EXPECT_EQ(a.mday, 15);
+  EXPECT_EQ(a.wday, 4);
+  EXPECT_EQ(a.msec, 456);
+  EXPECT_GE(ClockYear(), 2026);
+  EXPECT_LE(ClockYear(), 2099);
   EXPECT_FALSE(ErrSet);
 }
 

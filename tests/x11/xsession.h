@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -61,6 +62,8 @@ inline pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::
   envp.push_back(nullptr);
   pid_t pid = fork();
   if (pid == 0) {
+    // A test that dies must not leave its X server or windows behind.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (!dir.empty() && chdir(dir.c_str()) != 0) _exit(126);
     int null = open("/dev/null", O_RDWR);
     dup2(null, 0);

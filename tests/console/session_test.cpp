@@ -1,0 +1,159 @@
+// Real terminal sessions of the probe program: a pseudo-terminal on POSIX.
+#include <gtest/gtest.h>
+
+#ifndef _WIN32
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <poll.h>
+#include <pty.h>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kProbe = KBPROBE_EXE;
+
+std::string ReadFile(const fs::path& p) {
+  std::ifstream f(p, std::ios::binary);
+  std::stringstream ss;
+  ss << f.rdbuf();
+  return ss.str();
+}
+
+bool WaitFor(const std::function<bool()>& cond, int limit_ms = 30000) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
+  while (std::chrono::steady_clock::now() < end) {
+    if (cond()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return cond();
+}
+
+// The probe on a pseudo-terminal of its own, in a fresh directory.
+class Session {
+public:
+  explicit Session(const std::vector<std::string>& args) {
+    dir = fs::temp_directory_path() /
+          ("tapster_console_" + std::to_string(getpid()) + "_" +
+           std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+    fs::create_directories(dir);
+    pid = forkpty(&master, nullptr, nullptr, nullptr);
+    if (pid == 0) {
+      if (chdir(dir.c_str()) != 0) _exit(99);
+      std::vector<char*> argv{const_cast<char*>(kProbe.c_str())};
+      for (const auto& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      execv(kProbe.c_str(), argv.data());
+      _exit(98);
+    }
+  }
+  ~Session() {
+    if (pid > 0 && !ended) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+    }
+    if (master >= 0) close(master);
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+  }
+
+  void Pump() {
+    pollfd p{master, POLLIN, 0};
+    while (poll(&p, 1, 10) > 0) {
+      char bf[512];
+      const ssize_t n = read(master, bf, sizeof bf);
+      if (n <= 0) break;
+      seen.append(bf, size_t(n));
+    }
+  }
+  bool Saw(const std::string& text) {
+    return WaitFor([&] {
+      Pump();
+      return seen.find(text) != std::string::npos;
+    });
+  }
+  void Type(const std::string& bytes) {
+    ASSERT_EQ(write(master, bytes.data(), bytes.size()), ssize_t(bytes.size()));
+  }
+  // The exit status, -1 when it did not end in time.
+  int Ended() {
+    ended = WaitFor([&] {
+      Pump();
+      return waitpid(pid, &status, WNOHANG) == pid;
+    });
+    return ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  tcflag_t LocalModes() const {
+    termios t{};
+    tcgetattr(master, &t);
+    return t.c_lflag;
+  }
+
+  fs::path dir;
+  pid_t pid = -1;
+  int master = -1;
+  int status = 0;
+  bool ended = false;
+  std::string seen;
+};
+
+} // namespace
+
+TEST(ConsoleSession, KeysThenCtrlCEndsInOrder) {
+  Session s({"keys", "-DEBUG"});
+  ASSERT_GT(s.pid, 0);
+  const tcflag_t before = s.LocalModes();
+  ASSERT_TRUE(before & ICANON);
+  ASSERT_TRUE(s.Saw("ready")) << s.seen;
+  EXPECT_FALSE(s.LocalModes() & (ICANON | ECHO)); // keys come one by one, unechoed
+  EXPECT_TRUE(s.LocalModes() & ISIG);
+  s.Type("x\x1b[1;2A\x1bOP");
+  EXPECT_TRUE(s.Saw("key=x\r\nkey=<Shft-Up>\r\nkey=<F1>")) << s.seen;
+  s.Type("\x1b[<0;2;2M\x1b[<0;2;2m");
+  EXPECT_TRUE(s.Saw("key=<PageUp>")) << s.seen;
+  s.Type("\x03"); // the terminal turns it into SIGINT
+  EXPECT_EQ(s.Ended(), 1) << s.seen;
+  EXPECT_EQ(s.LocalModes(), before); // the terminal as it was
+  const std::string log = ReadFile(s.dir / "kbprobe.log");
+  EXPECT_NE(log.find("Process aborted by user"), std::string::npos) << log;
+  EXPECT_EQ(log.back(), '\n');
+  EXPECT_NE(ReadFile(s.dir / "kbprobe.err").find("Process aborted by user"), std::string::npos);
+}
+
+TEST(ConsoleSession, EndSignalsDuringAWindowWait) {
+  // Ctrl-C on the terminal, SIGTERM and SIGHUP from outside: each ends the wait with the
+  // error, through the orderly end, with the log closed whole.
+  struct Case {
+    int sig;
+    bool typed;
+  };
+  for (const Case c : {Case{SIGINT, true}, Case{SIGTERM, false}, Case{SIGHUP, false}}) {
+    SCOPED_TRACE(c.sig);
+    Session s({"wait", "-DEBUG", "/TMO=60000", "NoSuchWindow/a"});
+    ASSERT_GT(s.pid, 0);
+    ASSERT_TRUE(s.Saw("NoSuchWindow/a")) << s.seen;
+    ASSERT_TRUE(WaitFor([&] { return fs::exists(s.dir / "kbprobe.log"); }));
+    if (c.typed)
+      s.Type("\x03");
+    else
+      kill(s.pid, c.sig);
+    EXPECT_EQ(s.Ended(), 1) << s.seen;
+    EXPECT_NE(s.seen.find("ERROR: Process aborted"), std::string::npos) << s.seen;
+    const std::string log = ReadFile(s.dir / "kbprobe.log");
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back(), '\n') << log;
+  }
+}
+
+#endif
