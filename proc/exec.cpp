@@ -155,7 +155,11 @@ void PrepareCommand(U2 flags, bool set_err, Plan* plan) {
         !PlatformFindInPath((name + ".bat").c_str(), found, sizeof found) &&
         PlatformFindInPath((name + ".exe").c_str(), found, sizeof found)) {
       // A path with blanks would otherwise be split into words.
-      std::string path = std::strchr(found, ' ') ? "\"" + std::string(found) + "\"" : found;
+      std::string path(found);
+      if (path.find(' ') != std::string::npos) {
+        path.insert(path.begin(), '"');
+        path.push_back('"');
+      }
       size_t at = FindNoCase(plan->cmd, name);
       if (at != std::string::npos) plan->cmd.replace(at, name.size(), path);
       ParseCommand(plan->cmd.c_str());

@@ -11,6 +11,7 @@ packages=(
   libx11-dev libxtst-dev xvfb x11-utils openbox
   mingw-w64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   wine wine64 wine32:i386
+  python3
 )
 
 missing=()
