@@ -106,11 +106,15 @@ TEST_F(Exec, RedirectionsFlagsAndExitCodesRoundTrip) {
             0u);
   ClosePgmLog();
   std::string log = Text("test.log");
-  EXPECT_NE(log.find(" --exit 7(Log/Wait/Child/"), std::string::npos) << log;
+  // The interpreter may get the command quoted once more.
+  EXPECT_NE(log.find(" --exit 7"), std::string::npos) << log;
+  EXPECT_NE(log.find("(Log/Wait/Child/"), std::string::npos) << log;
   EXPECT_NE(log.find(" waitf=True setErrOnStderr=True"), std::string::npos) << log;
 #ifdef _WIN32
   // 259 is the code of a running process, but this one has ended.
-  EXPECT_EQ(ExecExtProcMult(0, false, nullptr, kProbe.c_str(), " --exit 259", nullptr), 259);
+  EXPECT_EQ(ExecExtProcMult(kExecWait | kExecDirect, false, nullptr, kProbe.c_str(), " --exit 259",
+                            nullptr),
+            259);
 #endif
 }
 
