@@ -5,7 +5,7 @@
 #   bench/error_cost.sh TAPSTER [RUNS]     (a .exe runs under Wine through tools/wine-run.sh)
 # Prints the median wall time of each kind, their difference and their ratio.
 set -u
-exe=$1 runs=${2:-15}
+exe=$(cd "$(dirname "$1")" && pwd)/$(basename "$1") runs=${2:-15}
 root=$(cd "$(dirname "$0")/.." && pwd)
 run=()
 case $exe in *.exe) run=(bash "$root/tools/wine-run.sh") ;; esac

@@ -431,3 +431,11 @@ bool KillExtProc(ExtProcInfo* epi) {
   }
   return true;
 }
+
+void ReleaseExtProc(ExtProcInfo* epi) {
+  if (!epi || epi->pid == 0) return;
+  U4 pid = epi->pid;
+  PlatformCloseChild(epi->process_handle);
+  epi->process_handle = nullptr;
+  RemoveFromList(pid);
+}

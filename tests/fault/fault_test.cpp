@@ -17,8 +17,9 @@ struct Probe {
 Probe RunProbe(const std::string& what) {
   auto dir = procrun::FreshDir("fault_" + what);
   Probe p;
-  p.run =
-      procrun::Run(kProbe, {what, "-LOG=" + procrun::NativePath((dir / "p.log").string())}, dir);
+  p.run = procrun::Run(kProbe, {what, "-LOG=" + procrun::NativePath((dir / "p.log").string())}, dir,
+                       // The address sanitizer keeps the fault signals to itself unless told.
+                       "ASAN_OPTIONS=allow_user_segv_handler=1:handle_abort=0");
   p.log = procrun::ReadFile(dir / "p.log");
   p.err = procrun::ReadFile(dir / "p.err");
   std::error_code ec;
