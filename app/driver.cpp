@@ -1,16 +1,25 @@
 #include "app/driver.h"
 
+#include "app/heldinput.h"
+#include "app/helptext.h"
 #include "app/simcmd.h"
 #include "errlog/errstack.h"
+#include "errlog/pgmlog.h"
 #include "files/fldf.h"
+#include "platform/stdstreams.h"
 #include "runtime/interrupt.h"
+#include "runtime/optionlist.h"
+#include "runtime/settings.h"
 #include "runtime/shutdown.h"
 #include "runtime/startup.h"
 #include "text/match.h"
 #include "text/numbers.h"
 #include "time/clock.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <string>
 
 const char* const tapster_usage =
     "Keyboard/Mouse Simulation Utility\n"
@@ -28,21 +37,66 @@ namespace {
 constexpr U2 kDefaultTimeoutMsecs = 2000;
 constexpr U4 kPauseMsecs = 500;
 
+// True when the text reached standard output; false also when there is none.
+bool PrintOut(const char* format, const char* text) {
+  if (stdout_fno < 0) return false;
+  errno = 0;
+  std::clearerr(stdout);
+  std::printf(format, text);
+  return std::fflush(stdout) == 0 && !std::ferror(stdout);
+}
+
+// A reader that went away, or a full disk, ends the run like any failing command; a
+// program started without standard output (none, or a closed one) runs silently.
 void Echo(const char* cmd) {
-  std::printf("%s\n", cmd);
-  std::fflush(stdout);
+  if (stdout_fno < 0 || PrintOut("%s\n", cmd) || errno == EBADF) return;
+  SeMErrno("Write error on standard output", nullptr, errno ? errno : EIO);
+}
+
+// The error line goes to standard output; the orderly end then writes it to the log and
+// the error file and, for a daemon, to the session.
+int ErrorEnd() {
+  // Nothing held may stay down while the output or the report waits.
+  RunErrorEndHook();
+  char message[4096];
+  ErrMessage(true, true, message, sizeof message);
+  // Once the user has the line, the console needs neither a second copy nor a bell.
+  if (PrintOut("ERROR: %s\n", message)) log_echo = false;
+  return ProgramExit(255);
+}
+
+// Editors such as Notepad start a UTF-8 file with a byte-order mark; it is not part of
+// the first command.
+const char* SkipByteOrderMark(const char* rec) {
+  return std::strncmp(rec, "\xEF\xBB\xBF", 3) == 0 ? rec + 3 : rec;
 }
 
 // Every line of the file is one command; the file is closed even when a command failed.
 void RunFile(const char* fn, U2 timeoutMsecs) {
   FLDF* fd = FLOpenRead(fn);
-  while (const char* rec = FLReadRec(fd)) {
+  bool first = true;
+  while (const char* rec = CheckInterrupt() ? nullptr : FLReadRec(fd)) {
+    if (first) rec = SkipByteOrderMark(rec);
+    first = false;
     Echo(rec);
     SimCmd(rec, timeoutMsecs);
   }
   PushErr();
   fd = FLClose(fd);
   PopErr(true);
+}
+
+// --help or --version anywhere on the line answers instead of running the commands.
+bool AnswerInfoArg(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (IsHelpArg(argv[i]) || IsVersionArg(argv[i])) {
+      std::string text = IsHelpArg(argv[i]) ? HelpText() : VersionText();
+      std::fputs(text.c_str(), stdout);
+      std::fflush(stdout);
+      return true;
+    }
+  }
+  return false;
 }
 } // namespace
 
@@ -64,6 +118,8 @@ void RunArguments(int argc, char** argv) {
 }
 
 int TapsterMain(int argc, char** argv) {
+  PlatformIgnoreBrokenPipe();
+  SetErrorEndHook(ReleaseHeldInput);
   ProgramInit(argv);
   ArgText(argv, nullptr);
   if (ErrSet) return ProgramExit(255);
@@ -73,16 +129,10 @@ int TapsterMain(int argc, char** argv) {
     // The orderly end closes the log; the status stays that of the usage text.
     return ProgramExit(1);
   }
+  if (AnswerInfoArg(argc, argv)) return ProgramExit(255);
 
   RunArguments(argc, argv);
 
-  if (ErrSet) {
-    char message[4096];
-    ErrMessage(true, false, message, sizeof message);
-    std::printf("ERROR: %s\n", message);
-    std::fflush(stdout);
-    // The error has been shown; the orderly end still closes the log and ends children.
-    return ProgramExit(1);
-  }
+  if (ErrSet) return ErrorEnd();
   return ProgramExit(255);
 }

@@ -1,5 +1,6 @@
 #include "app/inject.h"
 
+#include "app/heldinput.h"
 #include "app/winlookup.h"
 #include "errlog/errstack.h"
 #include "errlog/pgmlog.h"
@@ -39,6 +40,7 @@ void Tapster(U1 vk, U1 ud, HWND_T window) {
   U1 scan = static_cast<U1>(d.MapVirtualKeyA(vk, kMapVkToVsc) & 0xFF);
   if (ud & kUdPress) d.keybd_event(vk, scan, 0, 0);
   if (ud & kUdRelease) d.keybd_event(vk, scan, kKeyEventfKeyUp, 0);
+  NoteKeyEvent(vk, ud);
 }
 
 void SimMouse(U1 button, U1 ud, HWND_T window, I2 y, I2 x, bool relative) {
@@ -94,5 +96,9 @@ void SimMouse(U1 button, U1 ud, HWND_T window, I2 y, I2 x, bool relative) {
     if (button & kVkMouseMiddleBit) flags |= kMouseEventfMiddleUp;
   }
   input.dwFlags = flags;
-  if (d.SendInput(1, &input, sizeof input) == 0) SeMLastErr("SendInput");
+  if (d.SendInput(1, &input, sizeof input) == 0) {
+    SeMLastErr("SendInput");
+    return;
+  }
+  NoteMouseEvent(flags);
 }

@@ -2,10 +2,12 @@
 
 #include "app/inject.h"
 #include "app/keytable.h"
+#include "app/typetext.h"
 #include "app/winlookup.h"
 #include "errlog/errstack.h"
 #include "errlog/pgmlog.h"
 #include "mem/tracked.h"
+#include "runtime/interrupt.h"
 #include "runtime/settings.h"
 #include "text/match.h"
 #include "text/numbers.h"
@@ -52,13 +54,16 @@ bool Empty(const char* field) {
 }
 
 void LogCommand(const Fields& f, U1 ud, I2 y, I2 x) {
-  char key[256], yText[256], udText[8], gy[8], gx[8];
+  char win[1024], key[256], yText[256], udText[8], gy[8], gx[8];
+  // Window names come from the command line or a file: control characters in them must
+  // not start log lines of their own.
+  PrintableText_MyBf(f.win, kAllU4, sizeof win - 1, win, sizeof win);
   PrintableText_MyBf(f.key, kAllU4, sizeof key - 1, key, sizeof key);
   PrintableText_MyBf(f.y, kAllU4, sizeof yText - 1, yText, sizeof yText);
   std::snprintf(udText, sizeof udText, "%02llx", static_cast<unsigned long long>(ud));
   std::snprintf(gy, sizeof gy, "%u", static_cast<unsigned>(static_cast<U2>(y)));
   std::snprintf(gx, sizeof gx, "%u", static_cast<unsigned>(static_cast<U2>(x)));
-  LogStMult("SimCmd", ":wnd=", f.win, " keyt=", key, " myt=", yText, " ud=", udText, " gy=", gy,
+  LogStMult("SimCmd", ":wnd=", win, " keyt=", key, " myt=", yText, " ud=", udText, " gy=", gy,
             " gx=", gx, nullptr);
 }
 } // namespace
@@ -122,9 +127,10 @@ HWND_T SimCmdWindow(const char* win, U2 timeoutMsecs) {
 
 void SimCmdText(char* field, HWND_T target) {
   RemoveTrailingSpacesTabs(field, kAllU4);
-  Desktop& d = TheDesktop();
+  TypedText text(target);
   const char* p = field + 1;
-  while (*p && *p != '\'' && !ErrSet) {
+  // A stop request ends the text between characters, never between a Shift and its key.
+  while (*p && *p != '\'' && !CheckInterrupt()) {
     if (StPrefix(p, "<Enter>", 7, false)) {
       Tapster(kVkEnter, kUdPress | kUdRelease, target);
       p += 7;
@@ -145,11 +151,6 @@ void SimCmdText(char* field, HWND_T target) {
       SeMErrMult("Bad key name \"", field, "\"", nullptr);
       return;
     }
-    bool capsOn = d.GetKeyState(kVkCapital) != 0;
-    if ((c >= 'A' && c <= 'Z' && !capsOn) || (c >= 'a' && c <= 'z' && capsOn))
-      Tapster(kVkCapital, kUdPress | kUdRelease, target);
-    if (std::strchr("_+:*?", c)) Tapster(kVkShift, kUdPress, target);
-    Tapster(key_names[i].code, kUdPress | kUdRelease, target);
-    if (d.GetKeyState(kVkShift) != 0) Tapster(kVkShift, kUdRelease, target);
+    text.Type(c, key_names[i].code, field);
   }
 }

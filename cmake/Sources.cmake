@@ -26,7 +26,7 @@ else()
     message(FATAL_ERROR "libxtst-dev is missing")
   endif()
   find_package(Threads REQUIRED)
-  target_link_libraries(tapster_rt PUBLIC X11::X11 X11::Xtst Threads::Threads ${CMAKE_DL_LIBS})
+  target_link_libraries(tapster_rt PUBLIC X11::X11 X11::Xtst X11::X11_xcb X11::xcb Threads::Threads ${CMAKE_DL_LIBS})
   # Callers groups name functions through the dynamic symbol table.
   target_link_options(tapster_rt INTERFACE -rdynamic)
 endif()

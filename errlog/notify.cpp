@@ -4,6 +4,7 @@
 #include "errlog/pgmlog.h"
 #include "platform/syserr.h"
 #include "runtime/settings.h"
+#include "text/numfmt.h"
 
 #include <cstdio>
 #include <cstring>
@@ -68,8 +69,12 @@ bool ProcessErr(U1 bell, bool ignored) {
   char msg[kMsgSize];
   ErrMessage(true, false, msg, sizeof msg);
 
+  // Messages quote names from outside (windows, files): a line end in one must not make a
+  // line of its own in the log or the error file.
+  char line[kMsgSize];
+  PrintableText_MyBf(msg, kAllU4, sizeof line - 1, line, sizeof line);
   log_err_line = true;
-  LogStMult(ignored ? "ERROR(ignored): " : "ERROR: ", msg, nullptr);
+  LogStMult(ignored ? "ERROR(ignored): " : "ERROR: ", line, nullptr);
   ShowErr();
   log_err_line = false;
 

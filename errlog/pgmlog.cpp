@@ -1,7 +1,11 @@
 #include "errlog/pgmlog.h"
 
 #include "errlog/errstack.h"
+#include "files/fileops.h"
 #include "files/fldf.h"
+#include "files/fname.h"
+#include "files/ftest.h"
+#include "mem/tracked.h"
 #include "runtime/stacktrace.h"
 #include "time/clock.h"
 #include "time/sttoutm.h"
@@ -11,10 +15,8 @@
 #include <cinttypes>
 #include <cstdarg>
 #include <cstring>
-#include <filesystem>
 #include <mutex>
 #include <string>
-#include <system_error>
 
 std::FILE* pgm_log_st = nullptr;
 U4 pgm_log_bytes = 0;
@@ -30,8 +32,6 @@ char log_line[kLogLineSize];
 U4 log_last_msecs = 0;
 char pgm_err_fn[kPgmTextSz];
 bool err_file_ena = true;
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -107,17 +107,6 @@ void Trace(const char* format, ...) {
   va_end(ap);
 }
 
-bool FileExists(const char* fn) {
-  std::error_code ec;
-  return fs::is_regular_file(fs::path(fn), ec);
-}
-
-U8 FileSizeOf(const char* fn) {
-  std::error_code ec;
-  auto sz = fs::file_size(fs::path(fn), ec);
-  return ec ? 0 : static_cast<U8>(sz);
-}
-
 bool SameText(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
@@ -126,30 +115,6 @@ bool SameText(const std::string& a, const std::string& b) {
     if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
     if (x != y) return false;
   }
-  return true;
-}
-
-std::string FullPathOf(const char* fn) {
-  std::error_code ec;
-  fs::path p = fs::absolute(fs::path(fn), ec);
-  if (ec) return fn;
-  return p.lexically_normal().string();
-}
-
-// Moves src onto dst, replacing it; a copy and delete where a rename cannot.
-bool MoveOnto(const char* src, const char* dst) {
-  std::error_code ec;
-  fs::rename(fs::path(src), fs::path(dst), ec);
-  if (!ec) return true;
-  fs::remove(fs::path(dst), ec);
-  fs::rename(fs::path(src), fs::path(dst), ec);
-  if (!ec) return true;
-  fs::copy_file(fs::path(src), fs::path(dst), fs::copy_options::overwrite_existing, ec);
-  if (ec) {
-    SeMErrMult("MoveOnto:", ec.message().c_str(), " (", src, " -> ", dst, ")", nullptr);
-    return false;
-  }
-  fs::remove(fs::path(src), ec);
   return true;
 }
 
@@ -348,13 +313,15 @@ bool OpenPgmLog(U1 append) {
   pgm_log_bytes = 0;
   bool app = append == 255 ? log_append : append != 0;
   Trace("OpenPgmLog:0:pgm_log_fn=%s append=%d\n", pgm_log_fn, app ? 1 : 0);
-  if (app && FileExists(pgm_log_fn)) {
-    pgm_log_bytes = static_cast<U4>(FileSizeOf(pgm_log_fn));
+  if (app && FileExists(pgm_log_fn, false)) {
+    pgm_log_bytes = static_cast<U4>(FileSize8(pgm_log_fn, false));
     Trace("OpenPgmLog:1:pgm_log_sz=%ud\n", pgm_log_bytes);
   }
+  errno = 0;
   pgm_log_st = MyFOpen(pgm_log_fn, app ? "ab" : "wb");
   if (!pgm_log_st) {
-    SeMErrMult("Open error on \"", pgm_log_fn, "\"", nullptr);
+    const char* reason = errno ? std::strerror(errno) : "unknown reason";
+    SeMErrMult("Open error on \"", pgm_log_fn, "\" (", reason, ")", nullptr);
     return false;
   }
   return true;
@@ -365,10 +332,8 @@ void ClosePgmLog() {
     MyFClose(pgm_log_st);
     pgm_log_st = nullptr;
   }
-  if (pgm_log_fn[0] && FileExists(pgm_log_fn) && FileSizeOf(pgm_log_fn) == 0) {
-    std::error_code ec;
-    fs::remove(fs::path(pgm_log_fn), ec);
-  }
+  if (pgm_log_fn[0] && FileExists(pgm_log_fn, false) && FileSize8(pgm_log_fn, false) == 0)
+    DelFile(pgm_log_fn);
 }
 
 bool CopyPgmLog(const char* destination) {
@@ -382,15 +347,7 @@ bool CopyPgmLog(const char* destination) {
     WriteError();
     return false;
   }
-  std::error_code ec;
-  fs::copy_file(fs::path(pgm_log_fn), fs::path(destination), fs::copy_options::overwrite_existing,
-                ec);
-  if (ec) {
-    SeMErrMult("CopyPgmLog:", ec.message().c_str(), " (", pgm_log_fn, " -> ", destination, ")",
-               nullptr);
-    return false;
-  }
-  return true;
+  return MyCopyFile(destination, pgm_log_fn, false);
 }
 
 void ErrFileName() {
@@ -412,31 +369,27 @@ bool MovePgmLog(const char* destination) {
   if (ErrSet || !pgm_log_fn[0] || !destination) return false;
   Trace("MovePgmLog:0:dstfn=%s\n", destination);
   if (SameText(destination, pgm_log_fn)) return true;
-  std::string full = FullPathOf(destination);
-  Trace("MovePgmLog:1:dstfn1=%s\n", full.c_str());
-  if (full.size() >= kPgmTextSz) {
-    SeMErrMult("MovePgmLog:name too long (", pgm_log_fn, " -> ", full.c_str(), ")", nullptr);
-    return false;
-  }
-  if (SameText(full, FullPathOf(pgm_log_fn))) {
-    CopyBounded(pgm_log_fn, sizeof pgm_log_fn, full.c_str());
+  char full[kPgmTextSz], current[kPgmTextSz];
+  if (!FullPath(destination, true, full, sizeof full)) return false;
+  Trace("MovePgmLog:1:dstfn1=%s\n", full);
+  if (!FullPath(pgm_log_fn, true, current, sizeof current)) return false;
+  if (SameText(full, current) || SameFile(full, pgm_log_fn)) {
+    CopyBounded(pgm_log_fn, sizeof pgm_log_fn, full);
     Trace("MovePgmLog:1:pgm_log_fn=%s\n", pgm_log_fn);
     return true;
   }
   log_indent = static_cast<I2>(log_indent + 4);
-  bool moved = CopyPgmLog(full.c_str());
+  bool moved = CopyPgmLog(full);
   if (moved) {
     bool wasOpen = pgm_log_st != nullptr;
     ClosePgmLog();
-    std::error_code ec;
-    fs::remove(fs::path(pgm_log_fn), ec);
-    CopyBounded(pgm_log_fn, sizeof pgm_log_fn, full.c_str());
+    DelFile(pgm_log_fn);
+    CopyBounded(pgm_log_fn, sizeof pgm_log_fn, full);
     if (wasOpen) OpenPgmLog(1);
     char oldErr[kPgmTextSz];
     CopyBounded(oldErr, sizeof oldErr, pgm_err_fn);
     ErrFileName();
-    if (oldErr[0] && FileExists(oldErr) && !SameText(oldErr, pgm_err_fn))
-      moved = MoveOnto(oldErr, pgm_err_fn);
+    if (oldErr[0] && FileExists(oldErr, false)) moved = MyMoveFile(pgm_err_fn, oldErr);
   }
   log_indent = static_cast<I2>(log_indent - 4);
   Trace("MovePgmLog:x:pgm_log_fn=%s\n", pgm_log_fn);
@@ -530,21 +483,16 @@ bool FileToLog(const char* fn) {
 bool RemoveOldLogLines(const char* fn, U4 max_age_secs) {
   if (ErrSet || !fn || !*fn) return false;
   if (max_age_secs == 0) {
-    if (!FileExists(fn)) return true;
-    std::FILE* f = std::fopen(fn, "wb");
-    if (!f) return false;
-    return std::fclose(f) == 0;
+    if (!FileExists(fn, false)) return true;
+    FLClose(FLOpenWrite(fn));
+    return !ErrSet;
   }
-  std::FILE* in = std::fopen(fn, "rb");
-  if (!in) return false;
-  std::string data;
-  char chunk[65536];
-  size_t n;
-  while ((n = std::fread(chunk, 1, sizeof chunk, in)) > 0)
-    data.append(chunk, n);
-  bool readOk = !std::ferror(in);
-  std::fclose(in);
-  if (!readOk || data.empty()) return false;
+  if (!FileExists(fn, false)) return false;
+  U4 len = 0;
+  char* whole = FileReadBf(fn, &len);
+  std::string data(whole ? whole : "", len);
+  FreeSP(&whole);
+  if (ErrSet || data.empty()) return false;
 
   I8 now = static_cast<I8>(ClockSecs());
   bool dated = false;
@@ -569,18 +517,12 @@ bool RemoveOldLogLines(const char* fn, U4 max_age_secs) {
   if (keepFrom == 0) return false;
   std::string rest = keepFrom == std::string::npos ? std::string() : data.substr(keepFrom);
   if (keepFrom == std::string::npos && !dated) return false;
-  // The kept lines go to a side file first, so that a failed write leaves the log whole.
-  std::string tmp = std::string(fn) + ".rmtmp";
-  std::FILE* out = std::fopen(tmp.c_str(), "wb");
-  if (!out) return false;
-  bool ok = std::fwrite(rest.data(), 1, rest.size(), out) == rest.size();
-  ok = std::fclose(out) == 0 && ok;
-  if (!ok) {
-    std::error_code ec;
-    fs::remove(fs::path(tmp), ec);
-    return false;
-  }
-  return MoveOnto(tmp.c_str(), fn);
+  // The kept lines are gathered in memory first, so that a failed write leaves the log whole.
+  const char* tmp = "MRF:RemoveOldLogLines.tmp";
+  FileWriteBf(tmp, rest.data(), static_cast<U4>(rest.size()), FL_WRITE);
+  MyMoveFile(fn, tmp);
+  DelFile(tmp);
+  return !ErrSet;
 }
 
 void PushLogPreface(const char* text) {

@@ -2,16 +2,18 @@
 
 #include "errlog/errstack.h"
 #include "errlog/pgmlog.h"
+#include "files/ftest.h"
 #include "files/mediafn.h"
+#include "files/mrf.h"
 #include "mem/tracked.h"
+#include "platform/fs.h"
+#include "runtime/settings.h"
 #include "text/numfmt.h"
 #include "text/strbuild.h"
 #include "time/clock.h"
 
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
-#include <system_error>
 
 const char TRM_CRLF[] = "\r\n";
 const char TRM_LF[] = "\n";
@@ -42,42 +44,13 @@ bool IsReadHandle(const FLDF* fd) {
   return fd->ioc == FL_READ;
 }
 
-// The seam for memory-resident files: until they live in memory, an "MRF:" name lives on
-// disk as "MRF_" + the rest of the name.
-const char* DiskName(const char* fn, char* bf, U4 bfsz) {
-  if (!IsMRFName(fn)) return fn;
-  StToStMult(bf, bfsz, false, "MRF_", fn + 4, nullptr);
-  return bf;
-}
-
-// The size of a file being opened; false with a message in msg.
-bool SizeOf(const char* fn, U4* size, char* msg, U4 msgsz) {
-  std::error_code ec;
-  const std::filesystem::path path(fn);
-  if (std::filesystem::is_directory(path, ec)) {
-    StToStMult(msg, msgsz, false, "\"", fn, "\" is a directory", nullptr);
-    return false;
-  }
-  const std::uintmax_t sz = std::filesystem::file_size(path, ec);
-  if (ec) {
-    StToStMult(msg, msgsz, false, "FileSize:", ec.message().c_str(), ": fn=", fn, nullptr);
-    return false;
-  }
-  if (sz > 4294967294u) {
-    StToStMult(msg, msgsz, false, "FileSize:File size (", VS10_U8(U8(sz), nullptr, true).bf, ") > ",
-               VS10_U8(U8(4294967295u), nullptr, true).bf, " bytes", nullptr);
-    return false;
-  }
-  *size = U4(sz);
-  return true;
-}
-
-// fseek takes a long, which is 32 bits on the target: go in steps past LONG_MAX.
-bool SeekTo(std::FILE* fp, U4 off) {
-  constexpr U4 kStep = 0x7FFFFFFFu;
-  if (off <= kStep) return std::fseek(fp, long(off), SEEK_SET) == 0;
-  return std::fseek(fp, long(kStep), SEEK_SET) == 0 &&
-         std::fseek(fp, long(off - kStep), SEEK_CUR) == 0;
+// The size of a file being opened; false with the message taken off the error stack.
+bool SizeOf(const char* fn, U8* size, char* msg, U4 msgsz) {
+  *size = FileSize8(fn, true);
+  if (!ErrSet) return true;
+  ErrMessage(false, false, msg, msgsz);
+  *size = 0;
+  return false;
 }
 
 // Index of the first line-feed, carriage return or zero byte in p[0..n), or n. Eight
@@ -100,7 +73,7 @@ U4 ScanTerm(const U1* p, U4 n) {
 
 // File size of a write handle: the furthest byte written.
 void GrowSize(FLDF* fd) {
-  const U4 end = fd->io_fp + fd->bf_cnt;
+  const U8 end = fd->io_fp + fd->bf_cnt;
   if (end > fd->fl_sz) fd->fl_sz = end;
 }
 
@@ -110,7 +83,7 @@ bool CheckWrite(const char* op, FLDF* fd) {
     Fail(op, ":NULL wfp");
     return false;
   }
-  if (!fd->stream) {
+  if (!fd->stream && !fd->mrf) {
     Fail(op, kNoFileW);
     return false;
   }
@@ -120,6 +93,7 @@ bool CheckWrite(const char* op, FLDF* fd) {
   }
   return true;
 }
+} // namespace
 
 const char* TrmOfName(const char* fn) {
   const U4 len = StLen(fn);
@@ -128,7 +102,12 @@ const char* TrmOfName(const char* fn) {
   if (IsImageFN(fn) || IsAudioFN(fn) || IsVideoFN(fn)) return nullptr;
   return TRM_CRLF;
 }
-} // namespace
+
+FLDF* FreeFLDFSlot() {
+  for (FLDF& slot : fldf_tbl)
+    if (!slot.name[0]) return &slot;
+  return nullptr;
+}
 
 bool IsMRFName(const char* fn) {
   return fn && (fn[0] | 0x20) == 'm' && (fn[1] | 0x20) == 'r' && (fn[2] | 0x20) == 'f' &&
@@ -158,8 +137,7 @@ FLDF* FLOpen(const char* fn, U1 ioc, const char* trm) {
     Fail("FLOpen", ":fn is empty");
     return nullptr;
   }
-  char disk_fn[kFLNameMax + 2];
-  if (IsMRFName(fn)) return FLOpen(DiskName(fn, disk_fn, sizeof disk_fn), ioc, trm);
+  if (IsMRFName(fn)) return MRFLOpen(fn, ioc, trm);
   const U4 fn_len = StLen(fn);
   if (fn_len > kFLNameMax) {
     SeMErrMult("FLOpen", ":fn too long (", VS10_U8(fn_len).bf, " > ", VS10_U8(kFLNameMax).bf,
@@ -171,12 +149,7 @@ FLDF* FLOpen(const char* fn, U1 ioc, const char* trm) {
     return nullptr;
   }
   // The slot first: a write open empties the file, which must not happen for nothing.
-  FLDF* fd = nullptr;
-  for (FLDF& slot : fldf_tbl)
-    if (!slot.name[0]) {
-      fd = &slot;
-      break;
-    }
+  FLDF* fd = FreeFLDFSlot();
   if (!fd) {
     Fail("FLOpen", ":FLDF slot overflow");
     return nullptr;
@@ -195,7 +168,7 @@ FLDF* FLOpen(const char* fn, U1 ioc, const char* trm) {
     return nullptr;
   }
 
-  U4 fl_sz = 0;
+  U8 fl_sz = 0;
   char msg[kErrMsgSize];
   if (ioc != FL_WRITE && !SizeOf(fn, &fl_sz, msg, sizeof msg)) {
     if (ioc == FL_APPEND) {
@@ -203,14 +176,14 @@ FLDF* FLOpen(const char* fn, U1 ioc, const char* trm) {
       SeMErrMult(msg, nullptr);
       return nullptr;
     }
-    LogSt("FLOpen", ":", msg, " (IGNORED)");
+    if (debug_level || pgm_log_dbg) LogSt("FLOpen", ":", msg, " (IGNORED)");
     fl_sz = 0;
   }
 
   U4 rec_bfsz = 0, io_bfsz = kFLIOBfSz;
   if (ioc == FL_READ) {
-    rec_bfsz = fl_sz > 0 && fl_sz < kFLRecBfSz ? fl_sz + 1 : kFLRecBfSz;
-    io_bfsz = fl_sz > 0 && fl_sz < kFLIOBfSz ? fl_sz : kFLIOBfSz;
+    rec_bfsz = fl_sz > 0 && fl_sz < kFLRecBfSz ? U4(fl_sz) + 1 : kFLRecBfSz;
+    io_bfsz = fl_sz > 0 && fl_sz < kFLIOBfSz ? U4(fl_sz) : kFLIOBfSz;
   }
   char* rec_bf = rec_bfsz ? static_cast<char*>(AllocTransitoryU1(rec_bfsz)) : nullptr;
   U1* io_bf = ErrSet ? nullptr : static_cast<U1*>(AllocTransitoryU1(io_bfsz));
@@ -251,6 +224,7 @@ FLDF* FLOpenApp(const char* fn, const char* trm) {
 
 FLDF* FLClose(FLDF* fd) {
   if (!fd || !fd->name[0]) return nullptr;
+  if (fd->mrf) return MRFLClose(fd);
   // The slot and the pending output must not be lost to an error that is already pending.
   const bool nested = ErrSet;
   if (nested) PushErr();
@@ -298,6 +272,10 @@ U2 FLReadByte(FLDF* fd) {
     Fail("FLReadByte", ":NULL rfp");
     return kFLEof;
   }
+  if (fd->mrf) {
+    if (fd->io_fp >= fd->fl_sz || fd->io_fp >= fd->mrf->fl_sz) return kFLEof;
+    return fd->mrf->bf[fd->io_fp++];
+  }
   if (!fd->stream) {
     Fail("FLReadByte", kNoFile);
     return kFLEof;
@@ -326,6 +304,10 @@ U2 FLReadByteReverse(FLDF* fd) {
     Fail("FLReadByteReverse", ":NULL rfp");
     return kFLEof;
   }
+  if (fd->mrf) {
+    if (fd->io_fp == 0 || fd->io_fp > fd->mrf->fl_sz) return kFLEof;
+    return fd->mrf->bf[--fd->io_fp];
+  }
   if (!fd->stream) {
     Fail("FLReadByteReverse", kNoFile);
     return kFLEof;
@@ -336,16 +318,16 @@ U2 FLReadByteReverse(FLDF* fd) {
     if (c == kFLEof || !FSKEEK_(fd, fd->io_fp - 1)) return kFLEof;
     return c;
   }
-  const U4 pos = FLPos(fd);
+  const U8 pos = FLPos(fd);
   if (pos == 0) return kFLEof;
   if (fd->bf_idx > 0) return fd->io_bf[--fd->bf_idx];
   // Load the block that ends at the position and stand on its last byte.
-  const U4 start = pos > fd->io_bfsz ? pos - fd->io_bfsz : 0;
+  const U8 start = pos > fd->io_bfsz ? pos - fd->io_bfsz : 0;
   if (!FSKEEK_(fd, start)) return kFLEof;
   fd->bf_cnt = fd->bf_idx = 0;
   const U4 got = ReadIntoCache(fd);
   if (ErrSet || got < pos - start) return kFLEof;
-  fd->bf_idx = pos - 1 - start;
+  fd->bf_idx = U4(pos - 1 - start);
   return fd->io_bf[fd->bf_idx];
 }
 
@@ -355,6 +337,7 @@ char* FLReadRec(FLDF* fd) {
     Fail("FLReadRec", ":NULL rfp");
     return nullptr;
   }
+  if (fd->mrf) return MRFLReadRec(fd);
   if (!fd->rec_bf) return nullptr;
   if (!fd->stream) {
     Fail("FLReadRec", kNoFile);
@@ -399,12 +382,12 @@ char* FLReadRec(FLDF* fd) {
     for (;;) {
       U4 avail = fd->bf_cnt - fd->bf_idx;
       if (fd->fl_sz > 0) {
-        const U4 left = fd->fl_sz - FLPos(fd); // bytes added after the open are not read
+        const U8 left = fd->fl_sz - FLPos(fd); // bytes added after the open are not read
         if (left == 0) {
           if (!taken) return nullptr;
           break;
         }
-        if (left < avail) avail = left;
+        if (left < avail) avail = U4(left);
       }
       if (avail == 0) {
         if (ReadIntoCache(fd) == 0 || ErrSet) {
@@ -466,7 +449,7 @@ char* FLReadRecReverse(FLDF* fd) {
     }
   }
   if (ErrSet) return nullptr;
-  const U4 start = FLPos(fd);
+  const U8 start = FLPos(fd);
   char* rec = FLReadRec(fd);
   PosFL(fd, start);
   if (noted != kFLRecNoUncounted) fd->rec_no = noted == 0 ? 0 : noted - 1;
@@ -483,6 +466,7 @@ U4 FLReadBf(FLDF* fd, U4 cnt, void* bf, U4 bfsz, bool underflow_err) {
     Fail("FLReadBf", ":NULL bf");
     return 0;
   }
+  if (fd->mrf) return MRFLReadBf(fd, cnt, bf, bfsz, underflow_err);
   if (cnt > bfsz) {
     SeMErrMult("Buffer overflow: srcfn=", fd->name, " rdcnt0=", VS10_U8(cnt).bf,
                " bfsz=", VS10_U8(bfsz).bf, nullptr);
@@ -496,8 +480,8 @@ U4 FLReadBf(FLDF* fd, U4 cnt, void* bf, U4 bfsz, bool underflow_err) {
       // Whole runs out of the cache, within the size found at open.
       U4 run = fd->bf_cnt - fd->bf_idx;
       if (fd->fl_sz > 0) {
-        const U4 left = fd->fl_sz - FLPos(fd);
-        if (left < run) run = left;
+        const U8 left = fd->fl_sz - FLPos(fd);
+        if (left < run) run = U4(left);
         if (run == 0) break;
       }
       if (run > cnt - got) run = cnt - got;
@@ -515,12 +499,13 @@ U4 FLReadBf(FLDF* fd, U4 cnt, void* bf, U4 bfsz, bool underflow_err) {
   return got;
 }
 
-U4 FLPos(FLDF* fd) {
+U8 FLPos(FLDF* fd) {
   if (ErrSet) return 0;
   if (!fd) {
     Fail("FLPos", ":NULL fdp");
     return 0;
   }
+  if (fd->mrf) return fd->io_fp;
   if (!fd->stream) {
     Fail("FLPos", kNoFileW);
     return 0;
@@ -530,22 +515,31 @@ U4 FLPos(FLDF* fd) {
   return fd->io_fp + fd->bf_cnt;
 }
 
-bool PosFL(FLDF* fd, U4 pos) {
+bool PosFL(FLDF* fd, U8 pos) {
   if (ErrSet) return false;
   if (!fd) {
     Fail("PosFL", ":NULL fdp");
     return false;
   }
-  if (!fd->stream) {
+  if (fd->mrf) {
+    if (pos > fd->fl_sz) {
+      SeMErrMult("PosFL", ": Pointer (", VS10_U8(pos).bf, ") > file size (", VS10_U8(fd->fl_sz).bf,
+                 ", ", fd->name, ")", nullptr);
+      return false;
+    }
+    fd->io_fp = pos;
+  } else if (!fd->stream) {
     Fail("PosFL", kNoFileW);
     return false;
-  }
-  if (!fd->io_bf) {
+  } else if (!fd->io_bf) {
     if (!FSKEEK_(fd, pos)) return false;
   } else if (IsReadHandle(fd) && pos >= fd->io_fp - fd->bf_cnt && pos < fd->io_fp) {
-    fd->bf_idx = pos - (fd->io_fp - fd->bf_cnt);
+    fd->bf_idx = U4(pos - (fd->io_fp - fd->bf_cnt));
+  } else if (!IsReadHandle(fd) && pos >= fd->io_fp && pos < fd->io_fp + fd->bf_cnt) {
+    // The pending bytes from pos on are dropped; the next write goes there.
+    if (fd->fl_sz == fd->io_fp + fd->bf_cnt) fd->fl_sz = pos;
+    fd->bf_cnt = U4(pos - fd->io_fp);
   } else {
-    // Pending output goes out first, so that what lies past pos is kept, not dropped.
     if (!IsReadHandle(fd) && !FLFlush(fd, false)) return false;
     if (!FSKEEK_(fd, pos)) return false;
     fd->bf_cnt = fd->bf_idx = 0;
@@ -554,23 +548,24 @@ bool PosFL(FLDF* fd, U4 pos) {
   return true;
 }
 
-bool FSKEEK_(FLDF* fd, U4 off) {
+bool FSKEEK_(FLDF* fd, U8 off) {
   if (ErrSet) return false;
   if (!fd) {
     Fail("FSKEEK_", ":NULL wfp");
     return false;
   }
+  if (fd->mrf) return PosFL(fd, off);
   if (!fd->stream) {
     Fail("FSKEEK_", kNoFile);
     return false;
   }
-  if (off <= fd->fl_sz && SeekTo(fd->stream, off)) {
+  if (off <= fd->fl_sz && PlatformSeek(fd->stream, off)) {
     fd->io_fp = off;
     return true;
   }
   if (off <= fd->fl_sz) {
-    const long now = std::ftell(fd->stream);
-    if (now >= 0) fd->io_fp = U4(now);
+    U8 now = 0;
+    if (PlatformTell(fd->stream, &now)) fd->io_fp = now;
   }
   SeMErrMult("fseek failure:", VS10_U8(off).bf, "/", VS10_U8(fd->fl_sz).bf, nullptr);
   return false;
@@ -582,6 +577,7 @@ bool FLFlush(FLDF* fd, bool hard) {
     Fail("FLFlush", ":NULL wfp");
     return false;
   }
+  if (fd->mrf) return true;
   if (!fd->stream) {
     Fail("FLFlush", kNoFileW);
     return false;
@@ -590,8 +586,8 @@ bool FLFlush(FLDF* fd, bool hard) {
   if (fd->io_bf && fd->bf_cnt > 0) {
     const U4 done = U4(std::fwrite(fd->io_bf, 1, fd->bf_cnt, fd->stream));
     if (done < fd->bf_cnt) {
-      const long now = std::ftell(fd->stream);
-      if (now >= 0) fd->io_fp = U4(now);
+      U8 now = 0;
+      if (PlatformTell(fd->stream, &now)) fd->io_fp = now;
       SeMErrMult("Write error on \"", fd->name, "\"", nullptr);
       return false;
     }
@@ -606,6 +602,7 @@ bool FLWriteBf(FLDF* fd, const void* bf, U4 cnt) {
   if (ErrSet) return false;
   if (!bf) return true;
   if (!CheckWrite("FLWriteBf", fd)) return false;
+  if (fd->mrf) return MRFLWriteBf(fd, bf, cnt);
   if (cnt == kAllU4) cnt = StLen(static_cast<const char*>(bf));
   if (cnt == 0) return true;
   const U1* src = static_cast<const U1*>(bf);
@@ -638,6 +635,7 @@ bool FLWriteBf(FLDF* fd, const void* bf, U4 cnt) {
 
 bool FLWriteByte(FLDF* fd, U1 c) {
   if (!CheckWrite("FLWriteByte", fd)) return false;
+  if (fd->mrf) return MRFLWriteByte(fd, c);
   if (!fd->io_bf) {
     const U4 done = U4(std::fwrite(&c, 1, 1, fd->stream));
     if (done != 1) {
@@ -705,10 +703,13 @@ bool FileWriteStMult(const char* fn, U1 ioc, const char* first, ...) {
 
 const char* FileTrm(const char* fn, bool dflt) {
   if (!fn) return nullptr;
-  char disk_fn[kFLNameMax + 2];
-  const char* path = DiskName(fn, disk_fn, sizeof disk_fn);
   const char* found = nullptr;
-  if (std::FILE* fp = MyFOpen(path, "rb")) {
+  if (IsMRFName(fn)) {
+    if (MRFD* md = FindMRF(fn, false)) {
+      if (!md->trm && (md->trm = BfTrm(md->bf, md->fl_sz)) != nullptr) md->trm_len = StLen(md->trm);
+      found = md->trm;
+    }
+  } else if (std::FILE* fp = MyFOpen(fn, "rb")) {
     static U1 block[kFLIOBfSz];
     bool cr = false; // the byte before was a carriage return
     U4 got = 0;

@@ -30,14 +30,14 @@ struct FLDF {
   U1 ioc;          // FL_READ, FL_WRITE, FL_APPEND
   const char* trm; // record terminator, or null
   U4 trm_len;
-  U4 fl_sz;    // size at open (read, append); bytes written so far (write)
+  U8 fl_sz;    // size at open (read, append); bytes written so far (write)
   U4 rec_bfsz; // read handles
   char* rec_bf;
   U1* io_bf; // read cache or pending output
   U4 io_bfsz;
   U4 bf_cnt; // bytes in the cache / bytes pending
   U4 bf_idx; // next cached byte to deliver
-  U4 io_fp;  // stream position under the buffer
+  U8 io_fp;  // stream position under the buffer
   U4 rec_no; // records read since position 0, or kFLRecNoUncounted
   MRFD* mrf; // set for "MRF:" names; stream stays null then
 };
@@ -68,9 +68,9 @@ U4 FLReadBf(FLDF* fd, U4 cnt, void* bf, U4 bfsz, bool underflow_err);
 U4 ReadIntoCache(FLDF* fd);
 
 // Positioning: logical position as callers see it, and the stream below the buffers.
-U4 FLPos(FLDF* fd);
-bool PosFL(FLDF* fd, U4 pos);
-bool FSKEEK_(FLDF* fd, U4 off);
+U8 FLPos(FLDF* fd);
+bool PosFL(FLDF* fd, U8 pos);
+bool FSKEEK_(FLDF* fd, U8 off);
 
 // Writing. cnt kAllU4: the text of bf up to its zero byte.
 bool FLWriteBf(FLDF* fd, const void* bf, U4 cnt);
@@ -106,3 +106,9 @@ const char* BfTrm(const void* bf, U4 cnt);
 
 // True for names of memory-resident files ("MRF:", letter case ignored).
 bool IsMRFName(const char* fn);
+// The terminator a name suggests: LF for shell scripts, none for media, else CR LF.
+const char* TrmOfName(const char* fn);
+// A terminator as readable text ("\\r\\n", "none").
+const char* TrmPrintable(const char* trm);
+// The first free descriptor slot, or null when all are in use.
+FLDF* FreeFLDFSlot();

@@ -1,8 +1,11 @@
 #include "mem/lpm.h"
 
 #include "errlog/errstack.h"
+#include "mem/accounting.h"
+#include "mem/poison.h"
 #include "runtime/settings.h"
 #include "runtime/stacktrace.h"
+#include "text/numfmt.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -12,14 +15,22 @@ U1* lpm_block_end = nullptr;
 U4 lpm_block_x = 0;
 U4 lpm_block_x_hi = 0;
 U4 lpm_cnt = 0;
+U4 lpm_cnt_hi = 0;
 U8 lpm_mem = 0;
 
 namespace {
+
 U4 Signature(const memdsc* d) {
   U4 sig;
   std::memcpy(&sig, d->signature, 4);
   return sig;
 }
+
+[[noreturn]] void Damaged(const char* step, const char* name) {
+  SeMErrMult("InternalMemCheck", step, name, nullptr);
+  CrashMe(name);
+}
+
 } // namespace
 
 void InternalMemInit() {
@@ -28,46 +39,79 @@ void InternalMemInit() {
     if (!lpm_block) CrashMe("InternalMemInit");
     lpm_block_end = lpm_block + lpm_block_sz;
     lpm_block_x = 0;
+    PoisonMem(lpm_block, lpm_block_sz); // nothing handed out yet
   }
   InternalMemCheck("InternalMemInit");
 }
 
+const memdsc* LpmDescriptorAt(U8 x, const char* name) {
+  if (x + kMemDscSize > lpm_block_x) Damaged(":2:", name);
+  const auto* d = reinterpret_cast<const memdsc*>(lpm_block + x);
+  if (d->lpmx != x) Damaged(":2:", name);
+  const U4 sig = Signature(d);
+  if (sig != kMemDscLive && sig != kMemDscFreed) Damaged(":3:", name);
+  if (x + kMemDscSize + d->sz > lpm_block_x) Damaged(":2:", name);
+  return d;
+}
+
 void InternalMemCheck(const char* name) {
   if (lpm_block_sz == 0 || !lpm_block) return;
-  for (U8 x = 0; x < lpm_block_x;) {
-    const auto* d = reinterpret_cast<const memdsc*>(lpm_block + x);
-    if (d->lpmx != x) {
-      SeMErrMult("InternalMemCheck", ":2:", name, nullptr);
-      CrashMe(name);
-    }
-    const U4 sig = Signature(d);
-    if (sig != kMemDscLive && sig != kMemDscFreed) {
-      SeMErrMult("InternalMemCheck", ":3:", name, nullptr);
-      CrashMe(name);
-    }
-    x += kMemDscSize + U8{d->sz};
+  for (U8 x = 0; x < lpm_block_x;)
+    x += kMemDscSize + LpmDescriptorAt(x, name)->sz;
+}
+
+U8 LpmStoredSize(U4 sz) {
+  return (U8{sz} & ~U8{3}) + 4; // room for a terminator even at a multiple of 4
+}
+
+memdsc* LpmCarve(U4 sz) {
+  if (!lpm_block && lpm_block_sz != 0) InternalMemInit();
+  // The region reserved counts, not only the setting: the option may change afterwards.
+  const U8 reserved = lpm_block ? static_cast<U8>(lpm_block_end - lpm_block) : 0;
+  const U8 stored = LpmStoredSize(sz);
+  if (!lpm_block || lpm_block_x >= lpm_block_sz ||
+      U8{lpm_block_x} + kMemDscSize + stored > reserved) {
+    SeMErrMult("LPM OVERFLOW", nullptr);
+    return nullptr;
   }
+  U1* at = lpm_block + lpm_block_x;
+  UnpoisonMem(at, kMemDscSize + stored);
+  auto* d = reinterpret_cast<memdsc*>(at);
+  std::memset(d, 0, kMemDscSize);
+  d->sz = static_cast<U4>(stored);
+  d->alloc_id = LPM;
+  d->lpmx = lpm_block_x;
+  std::memcpy(d->signature, &kMemDscLive, 4);
+  return d;
 }
 
 void ResetLPM(U4 keep) {
-  if (!lpm_block || keep >= lpm_block_x) return;
-  U8 memcnt = 0, memsz = 0;
-  for (U8 x = keep; x + kMemDscSize <= lpm_block_x;) {
-    const auto* d = reinterpret_cast<const memdsc*>(lpm_block + x);
-    if (d->lpmx != x) break; // keep is not a block boundary: count nothing beyond
+  if (!lpm_block || keep == lpm_block_x) return;
+  if (keep > lpm_block_x) {
+    char k[24], x[24];
+    SeMErrMult("ResetLPM", ":keep=", VS10_MyBf(keep, nullptr, false, k, sizeof k),
+               " lpm_block_x=", VS10_MyBf(lpm_block_x, nullptr, false, x, sizeof x), nullptr);
+    return;
+  }
+  U4 memcnt = 0;
+  U8 memsz = 0;
+  for (U8 x = keep; x < lpm_block_x;) {
+    const memdsc* d = LpmDescriptorAt(x, "ResetLPM");
     if (Signature(d) == kMemDscLive) {
       ++memcnt;
       memsz += d->sz;
     }
-    x += kMemDscSize + U8{d->sz};
+    x += kMemDscSize + d->sz;
   }
+  PoisonMem(lpm_block + keep, lpm_block_x - keep);
   lpm_block_x = keep;
   if (pgm_alloc_mem_cnt < memcnt) CrashMe("ResetLPM:pgm_alloc_mem_cnt<memcnt");
   pgm_alloc_mem_cnt -= memcnt;
   if (pgm_alloc_mem < memsz) CrashMe("ResetLPM:pgm_alloc_mem<memsz");
   pgm_alloc_mem -= memsz;
+  if (pgm_alloc_mem < pgm_alloc_mem_lo) pgm_alloc_mem_lo = pgm_alloc_mem;
   if (lpm_cnt < memcnt) CrashMe("ResetLPM:lpm_cnt<memcnt");
-  lpm_cnt -= static_cast<U4>(memcnt);
+  lpm_cnt -= memcnt;
   if (lpm_mem < memsz) CrashMe("ResetLPM:lpm_mem<memsz");
   lpm_mem -= memsz;
 }

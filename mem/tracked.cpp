@@ -1,45 +1,31 @@
-// Interim allocator on the runtime heap. Every heap block is registered by address, so a
-// pointer is only read through once it is known to be ours: a freed, foreign or interior
-// pointer is reported instead of being dereferenced.
+// The allocator: heap blocks (with the reuse rings) and LPM blocks, each behind its
+// descriptor, and the checks that every pointer handed back goes through.
 #include "mem/tracked.h"
 
 #include "errlog/errstack.h"
+#include "errlog/pgmlog.h"
+#include "mem/accounting.h"
 #include "mem/lpm.h"
-#include "platform/clock.h"
+#include "mem/poison.h"
+#include "mem/reuse.h"
 #include "runtime/settings.h"
 #include "runtime/stacktrace.h"
+#include "text/numfmt.h"
+#include "text/strbuild.h"
+#include "time/clock.h"
 
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
-#include <unordered_set>
 
 U1 pgm_alloc_id = PERSISTENT;
-U8 pgm_alloc_mem_cnt = 0;
-U8 pgm_alloc_mem = 0;
 bool alloc_busy = false;
+std::uintptr_t pgm_malloc_pt_lo = UINTPTR_MAX;
+std::uintptr_t pgm_malloc_pt_hi = 0;
 
 namespace {
 
-constexpr U8 kMaxTotal = 0x80000000ull; // largest heap block, header included
-
-// Live heap blocks: header address -> total bytes. Ordered, so that a pointer into the
-// middle of a block can be recognised.
-std::map<std::uintptr_t, U8>& LiveBlocks() {
-  static auto* blocks = new std::map<std::uintptr_t, U8>;
-  return *blocks;
-}
-// User pointers freed since their address was last handed out.
-std::unordered_set<std::uintptr_t>& FreedPts() {
-  static auto* freed = new std::unordered_set<std::uintptr_t>;
-  return *freed;
-}
-
-std::uintptr_t malloc_pt_lo = UINTPTR_MAX;
-std::uintptr_t malloc_pt_hi = 0;
-std::uintptr_t heap_end_hi = 0; // end of the highest block: interior pointers lie below it
 U4 fail_countdown = 0;
 
 bool InjectedFailure() {
@@ -48,123 +34,74 @@ bool InjectedFailure() {
 }
 
 U4 AllocTime() {
-  if (!zorvs_pc) return 0;
-  U4 t = 0;
-  while (t == 0)
-    t = static_cast<U4>(TheClock().MonotonicUsecs() / 1000);
-  return t;
+  return zorvs_pc ? ClockMsecs() : 0; // never 0 once read
 }
 
-// Smallest power of two from 64 up that holds n (0 when beyond the largest block).
-U8 ReuseMemSize(U8 n) {
-  U8 sz = 64;
-  while (sz < n && sz < kMaxTotal)
-    sz <<= 1;
-  return sz >= n ? sz : 0;
-}
-
-// Total block bytes for a request of sz user bytes, 0 when no block can be that large.
-U8 HeapTotal(U4 sz) {
-  const U8 need = U8{sz} + kMemDscSize;
-  if (reuse_mem_ena) return ReuseMemSize(need);
-  const U8 total = (U8{sz} & ~U8{63}) + 64 + kMemDscSize;
-  return total <= kMaxTotal ? total : 0;
+U1* UserOf(memdsc* d) {
+  return reinterpret_cast<U1*>(d) + kMemDscSize;
 }
 
 void SetSignature(memdsc* d, U4 sig) {
   std::memcpy(d->signature, &sig, 4);
 }
-U4 Signature(const memdsc* d) {
-  U4 sig;
-  std::memcpy(&sig, d->signature, 4);
-  return sig;
+
+// The freed signature of a block about to go back to the heap: a plain store there is dead
+// to the compiler, but a second free reads it.
+void SetFreedSignature(memdsc* d) {
+  volatile U1* sig = d->signature;
+  U1 bytes[4];
+  std::memcpy(bytes, &kMemDscFreed, 4);
+  for (int i = 0; i < 4; ++i)
+    sig[i] = bytes[i];
 }
 
-const char* Dec(char* bf, U8 v) {
-  std::snprintf(bf, 24, "%" PRIu64, v);
-  return bf;
-}
-const char* Hex(char* bf, std::uintptr_t v) {
-  std::snprintf(bf, 24, "%" PRIXPTR, v);
-  return bf;
+// Number texts for messages and debug lines.
+struct Dec {
+  char bf[32];
+  explicit Dec(U8 v) { VS10_MyBf(v, nullptr, false, bf, sizeof bf); }
+};
+struct Hex {
+  char bf[32];
+  explicit Hex(std::uintptr_t v) { VS16_MyBf(v, nullptr, nullptr, bf, sizeof bf); }
+  explicit Hex(const void* p) : Hex(reinterpret_cast<std::uintptr_t>(p)) {}
+};
+struct DecHex {
+  char bf[64];
+  explicit DecHex(U8 v) { VS10CS16X_MyBf(v, bf, sizeof bf); }
+};
+
+void Indent(int by) {
+  log_indent = static_cast<I2>(log_indent + by);
 }
 
 void PushAllocFailure(const char* fn, const char* what, U8 req) {
-  char r[24];
-  // The free figures are platform queries that this seam does not make.
-  SeMErrMult(fn, ":", what, " (req=", Dec(r, req), " free=0 largestBlock=0)", nullptr);
+  const U8 free_mem = FreeMemory();
+  const U8 largest = LargestFreeMemoryBlockSize();
+  SeMErrMult(fn, ":", what, " (req=", Dec(req).bf, " free=", Dec(free_mem).bf,
+             " largestBlock=", Dec(largest).bf, ")", nullptr);
 }
 
-// Takes a heap block of total bytes; pushes the failure of fn.
-memdsc* HeapBlock(const char* fn, const char* what, U8 total, U8 req) {
-  void* raw = nullptr;
-  if (total != 0 && !InjectedFailure()) raw = std::malloc(static_cast<std::size_t>(total));
-  if (!raw) {
-    PushAllocFailure(fn, what, req);
-    return nullptr;
+// Total bytes of a heap block for sz user bytes. False when no block can be that large;
+// *total is then the size that was needed.
+bool HeapTotal(U4 sz, U8* total) {
+  const U8 need = U8{sz} + kMemDscSize;
+  if (reuse_mem_ena) {
+    *total = ReuseMemSize(need);
+    if (*total == 0) {
+      *total = need;
+      return false;
+    }
+    return *total <= SIZE_MAX;
   }
-  auto* d = static_cast<memdsc*>(raw);
-  std::memset(d, 0, kMemDscSize);
-  d->sz = static_cast<U4>(total - kMemDscSize);
-  d->lpmx = 0xFFFFFFFFu;
-  SetSignature(d, kMemDscLive);
-  const auto addr = reinterpret_cast<std::uintptr_t>(d);
-  LiveBlocks()[addr] = total;
-  const auto user = addr + kMemDscSize;
-  FreedPts().erase(user);
-  if (user < malloc_pt_lo) malloc_pt_lo = user;
-  if (user > malloc_pt_hi) malloc_pt_hi = user;
-  if (addr + total > heap_end_hi) heap_end_hi = static_cast<std::uintptr_t>(addr + total);
-  return d;
+  const U8 stored = (U8{sz} & ~U8{63}) + 64; // 1 to 64 bytes more than asked
+  *total = stored + kMemDscSize;
+  return stored <= 0xFFFFFFFFu && *total <= SIZE_MAX;
 }
 
-void* LpmBlock(U4 sz) {
-  if (!lpm_block && lpm_block_sz != 0) InternalMemInit();
-  if (!lpm_block || lpm_block_x >= lpm_block_sz) {
-    SeMErrMult("LPM OVERFLOW", nullptr);
-    return nullptr;
-  }
-  const U8 stored = (U8{sz} & ~U8{3}) + 4;
-  // The region reserved, not the setting: the option may change after the reservation.
-  const U8 reserved = static_cast<U8>(lpm_block_end - lpm_block);
-  if (U8{lpm_block_x} + kMemDscSize + stored > reserved) {
-    SeMErrMult("LPM OVERFLOW", nullptr);
-    return nullptr;
-  }
-  auto* d = reinterpret_cast<memdsc*>(lpm_block + lpm_block_x);
-  std::memset(d, 0, kMemDscSize);
-  d->sz = static_cast<U4>(stored);
-  d->alloc_id = LPM;
-  d->lpmx = lpm_block_x;
-  d->alloc_time = AllocTime();
-  SetSignature(d, kMemDscLive);
-  if (lpm_block_x > lpm_block_x_hi) lpm_block_x_hi = lpm_block_x;
-  if (d->sz > lpm_max_sz) lpm_max_sz = d->sz;
-  lpm_block_x += kMemDscSize + d->sz;
-  ++lpm_cnt;
-  lpm_mem += d->sz;
-  ++pgm_alloc_mem_cnt;
-  pgm_alloc_mem += d->sz;
-  U1* user = reinterpret_cast<U1*>(d) + kMemDscSize;
-  user[0] = 0;
-  return user;
-}
-
-void ReleaseBlock(memdsc* d) {
-  --pgm_alloc_mem_cnt;
-  pgm_alloc_mem -= d->sz;
-  SetSignature(d, kMemDscFreed);
-  if (d->lpmx != 0xFFFFFFFFu) {
-    --lpm_cnt;
-    lpm_mem -= d->sz;
-    return; // the space comes back with ResetLPM
-  }
-  const auto addr = reinterpret_cast<std::uintptr_t>(d);
-  LiveBlocks().erase(addr);
-  auto& freed = FreedPts();
-  if (freed.size() > 100000) freed.clear();
-  freed.insert(addr + kMemDscSize);
-  std::free(d);
+// Only blocks whose total is exactly a class size can serve every request of the class.
+bool Parkable(const memdsc* d) {
+  const U8 total = U8{d->sz} + kMemDscSize;
+  return ReuseMemSize(total) == total;
 }
 
 template <class F> auto WithKind(U1 kind, F f) {
@@ -175,10 +112,157 @@ template <class F> auto WithKind(U1 kind, F f) {
   return r;
 }
 
+void* AllocFromLpm(U4 sz) {
+  memdsc* d = LpmCarve(sz);
+  if (!d) return nullptr;
+  d->alloc_time = AllocTime();
+  U1* user = UserOf(d);
+  user[0] = 0;
+  UpdateMemDataAlloc(user, 0);
+  if (mem_dbg)
+    LogStMult("AllocU1", ":1:LPM:", MemDscText(user), " callers=", StackCallers_STC(), nullptr);
+  return user;
+}
+
+memdsc* TakeParked(U8 total) {
+  const U4 ix = ReuseMemIndex(total);
+  memdsc* d = ReuseMemTake(ix);
+  if (!d) return nullptr;
+  SetSignature(d, kMemDscLive);
+  if (mem_dbg) {
+    LogStMult("AllocU1", ":2:reuse_mem[", Dec(ix).bf, "][", Hex(d).bf, "]:sz=", DecHex(d->sz).bf,
+              " mapcnt=", Dec(ReuseMemWaiting(reuse_mem[ix])).bf, " callers=", StackCallers_STC(),
+              nullptr);
+  }
+  return d;
+}
+
+memdsc* NewHeapBlock(U8 total) {
+  if (mem_dbg || malloc_dbg)
+    LogStMult("AllocU1", ":3:MALLOC:sz=", DecHex(total).bf, " callers=", StackCallers_STC(),
+              nullptr);
+  void* raw = std::malloc(static_cast<std::size_t>(total));
+  if (!raw) {
+    PushAllocFailure("AllocU1", "Mem alloc failure", total);
+    return nullptr;
+  }
+  auto* d = static_cast<memdsc*>(raw);
+  std::memset(d, 0, kMemDscSize);
+  d->sz = static_cast<U4>(total - kMemDscSize);
+  SetSignature(d, kMemDscLive);
+  return d;
+}
+
+void* AllocFromHeap(U4 sz) {
+  U8 total = 0;
+  if (!HeapTotal(sz, &total) || InjectedFailure()) {
+    PushAllocFailure("AllocU1", "Mem alloc failure", total);
+    return nullptr;
+  }
+  memdsc* d = reuse_mem_ena ? TakeParked(total) : nullptr;
+  const bool reused = d != nullptr;
+  if (!d) d = NewHeapBlock(total);
+  if (!d) return nullptr;
+  U1* user = UserOf(d);
+  user[0] = 0;
+  d->alloc_time = AllocTime();
+  d->alloc_id = pgm_alloc_id == TRANSITORY || pgm_alloc_id == MRF || pgm_alloc_id == ZL
+                    ? pgm_alloc_id
+                    : PERSISTENT;
+  d->lpmx = kNoLpmx;
+  UpdateMemDataAlloc(user, 0);
+  if (mem_dbg)
+    LogStMult("AllocU1", reused ? ":x:/REUSED:" : ":x:", MemDscText(user),
+              " callers=", StackCallers_STC(), nullptr);
+  return user;
+}
+
+void* AllocTimes(U8 cnt, U4 width) {
+  if (ErrSet) return nullptr;
+  const U8 bytes = cnt * width;
+  if (bytes > 0xFFFFFFFFu) {
+    PushAllocFailure("AllocU1", "Mem alloc failure", bytes + kMemDscSize);
+    return nullptr;
+  }
+  return AllocU1(static_cast<U4>(bytes));
+}
+
+enum class Place { kOutside, kHeap, kLpm };
+
+// Where a user pointer may lie: in the heap range, or in the part of the LPM block handed
+// out (*h: its descriptor's offset). The rest of the LPM block, released or never used,
+// is outside even where the heap range covers it.
+Place Locate(std::uintptr_t p, U8* h) {
+  const auto lb = reinterpret_cast<std::uintptr_t>(lpm_block);
+  if (lpm_block && p >= lb && p < reinterpret_cast<std::uintptr_t>(lpm_block_end)) {
+    if (p < lb + kMemDscSize) return Place::kOutside;
+    *h = p - lb - kMemDscSize;
+    return *h + kMemDscSize <= lpm_block_x ? Place::kLpm : Place::kOutside;
+  }
+  return p >= pgm_malloc_pt_lo && p <= pgm_malloc_pt_hi ? Place::kHeap : Place::kOutside;
+}
+
+// The descriptor of pt holds together: its offset, its size, its place.
+bool Coherent(const memdsc* d, bool in_lpm, U8 h) {
+  if (in_lpm) return d->lpmx == h && h + kMemDscSize + d->sz <= lpm_block_x;
+  return d->lpmx == kNoLpmx;
+}
+
+[[noreturn]] void BadSignature(std::uintptr_t p, U4 sig) {
+  U1 b[4];
+  std::memcpy(b, &sig, 4);
+  char bytes[16];
+  std::snprintf(bytes, sizeof bytes, "%02x %02x %02x %02x", b[0], b[1], b[2], b[3]);
+  const bool freed = sig == kMemDscFreed || sig == kMemDscParked;
+  SeMErrMult("PtMDP",
+             freed ? ":Memory was freed: pt1=" : ":Invalid memdsc_signature: pt1=", Hex(p).bf,
+             " signature=", bytes, nullptr);
+  static char text[kErrMsgSize];
+  if (ErrMessage(true, true, text, sizeof text)) LogStMult(text, nullptr);
+  CrashMe("PtMDP");
+}
+
+// A copy of a descriptor and of the start of its user area that the allocator may have
+// poisoned (a parked block) or that is not ours at all.
+TAP_NO_ASAN void CopyOut(const void* pt, memdsc* d, char* text, U4 textsz) {
+  const volatile U1* src = static_cast<const volatile U1*>(pt) - kMemDscSize;
+  U1* dst = reinterpret_cast<U1*>(d);
+  for (U4 i = 0; i < kMemDscSize; ++i)
+    dst[i] = src[i];
+  const U4 n = d->sz < textsz ? d->sz : textsz;
+  for (U4 i = 0; i < n; ++i)
+    text[i] = static_cast<char>(src[kMemDscSize + i]);
+  if (n < textsz) text[n] = 0;
+}
+
+void ReleaseHeapBlock(memdsc* d, void* pt) {
+  if (reuse_mem_ena && !pgm_exiting && Parkable(d)) {
+    const U4 ix = ReuseMemIndex(U8{d->sz} + kMemDscSize);
+    UpdateMemDataFree(pt);
+    SetSignature(d, kMemDscParked);
+    if (ReuseMemPut(ix, d)) {
+      if (mem_dbg)
+        LogStMult("FreeSP", ":1:reuse_mem[", Dec(ix).bf, "][", Hex(d).bf, "]:sz=", DecHex(d->sz).bf,
+                  " mapcnt=", Dec(ReuseMemWaiting(reuse_mem[ix])).bf,
+                  " callers=", StackCallers_STC(), nullptr);
+      return;
+    }
+    if (mem_dbg)
+      LogStMult("FreeSP", ":reuse_mem overflow: maxcnt[", Dec(ix).bf,
+                "]=", Dec(reuse_mem[ix].maxcnt).bf, nullptr);
+  } else {
+    UpdateMemDataFree(pt);
+  }
+  if (mem_dbg || malloc_dbg)
+    LogStMult("FreeSP", ":2:FREE:sz=", DecHex(d->sz).bf, " callers=", StackCallers_STC(), nullptr);
+  SetFreedSignature(d);
+  std::free(d);
+}
+
 } // namespace
 
 void* ScratchAlloc(U8 sz) {
-  if (sz == 0 || sz > kMaxTotal || InjectedFailure()) return nullptr;
+  if (sz == 0 || sz > SIZE_MAX || InjectedFailure()) return nullptr;
   return std::malloc(static_cast<std::size_t>(sz));
 }
 void ScratchFree(void* pt) {
@@ -196,46 +280,20 @@ void* AllocU1(U4 sz) {
     CrashMe("AllocU1");
   }
   alloc_busy = true;
-  void* user = nullptr;
-  if (pgm_alloc_id == LPM) {
-    user = LpmBlock(sz);
-  } else if (memdsc* d =
-                 HeapBlock("AllocU1", "Mem alloc failure", HeapTotal(sz), U8{sz} + kMemDscSize)) {
-    d->alloc_id = (pgm_alloc_id == TRANSITORY || pgm_alloc_id == MRF || pgm_alloc_id == ZL)
-                      ? pgm_alloc_id
-                      : PERSISTENT;
-    d->alloc_time = AllocTime();
-    ++pgm_alloc_mem_cnt;
-    pgm_alloc_mem += d->sz;
-    user = reinterpret_cast<U1*>(d) + kMemDscSize;
-    static_cast<U1*>(user)[0] = 0;
-  }
+  if (mem_dbg)
+    LogStMult("AllocU1", ":0:sz=", Dec(sz).bf, " alloc_id=", AllocIdName(pgm_alloc_id),
+              " callers=", StackCallers_STC(), nullptr);
+  Indent(4);
+  void* user = pgm_alloc_id == LPM ? AllocFromLpm(sz) : AllocFromHeap(sz);
+  Indent(-4);
   alloc_busy = false;
   return ErrSet ? nullptr : user;
 }
 
 void* AllocPt(U4 cnt) {
-  const U8 bytes = U8{cnt} * sizeof(void*);
-  if (bytes > 0xFFFFFFFFu) {
-    PushAllocFailure("AllocU1", "Mem alloc failure", bytes);
-    return nullptr;
-  }
-  void* pt = AllocU1(static_cast<U4>(bytes));
+  void* pt = AllocTimes(cnt, sizeof(void*));
   return ErrSet ? nullptr : pt;
 }
-
-namespace {
-void* AllocTimes(U4 cnt, U4 width) {
-  const U8 bytes = U8{cnt} * width;
-  if (ErrSet) return nullptr;
-  if (bytes > 0xFFFFFFFFu) {
-    PushAllocFailure("AllocU1", "Mem alloc failure", bytes);
-    return nullptr;
-  }
-  return AllocU1(static_cast<U4>(bytes));
-}
-} // namespace
-
 void* AllocU2(U4 cnt) {
   return AllocTimes(cnt, 2);
 }
@@ -275,53 +333,23 @@ void* AllocLPM(U4 sz) {
 memdsc* PtMDP(const void* pt, bool check) {
   if (!pt) return nullptr;
   const auto p = reinterpret_cast<std::uintptr_t>(pt);
-  char h1[24], h2[24], h3[24], h4[24], h5[24];
-  auto bad_signature = [&](const U1* sig, bool freed) -> memdsc* {
-    if (!check) return nullptr;
-    char bytes[16];
-    std::snprintf(bytes, sizeof bytes, "%02x %02x %02x %02x", sig[0], sig[1], sig[2], sig[3]);
-    SeMErrMult("PtMDP",
-               freed ? ":Memory was freed: pt1=" : ":Invalid memdsc_signature: pt1=", Hex(h1, p),
-               " signature=", bytes, nullptr);
+  U8 h = 0;
+  const Place place = Locate(p, &h);
+  const bool in_lpm = place == Place::kLpm;
+  if (place == Place::kOutside) {
+    if (check) {
+      SeMErrMult("PtMDP", ":pt out of range: pt=", Hex(p).bf,
+                 " pgm_malloc_pt_lo=", Hex(pgm_malloc_pt_lo).bf,
+                 " pgm_malloc_pt_hi=", Hex(pgm_malloc_pt_hi).bf, " lpm_block=", Hex(lpm_block).bf,
+                 " lpm_block_end=", Hex(lpm_block_end).bf, " code_location=", nullptr);
+    }
     return nullptr;
-  };
-
-  const auto lb = reinterpret_cast<std::uintptr_t>(lpm_block);
-  const auto le = reinterpret_cast<std::uintptr_t>(lpm_block_end);
-  if (lpm_block && p >= lb + kMemDscSize && p < le) {
-    auto* d = reinterpret_cast<memdsc*>(p - kMemDscSize);
-    const U4 sig = Signature(d);
-    if (sig == kMemDscLive) return d;
-    return bad_signature(d->signature, sig == kMemDscFreed);
   }
-
-  const auto& live = LiveBlocks();
-  if (p >= malloc_pt_lo && p < heap_end_hi) {
-    auto it = live.find(p - kMemDscSize);
-    if (it != live.end()) {
-      auto* d = reinterpret_cast<memdsc*>(it->first);
-      if (Signature(d) == kMemDscLive) return d;
-      return bad_signature(d->signature, false);
-    }
-    // Inside one of our blocks, but not at its start: the bytes before it are readable.
-    it = live.upper_bound(p);
-    if (it != live.begin()) {
-      --it;
-      if (p >= it->first + 4 && p < it->first + it->second)
-        return bad_signature(reinterpret_cast<const U1*>(p - 4), false);
-    }
-    if (FreedPts().count(p)) {
-      const U1 freed_sig[4] = {0xF3, 0xE2, 0xD1, 0xC0};
-      return bad_signature(freed_sig, true);
-    }
-  }
-  if (check) {
-    SeMErrMult("PtMDP", ":pt out of range: pt=", Hex(h1, p),
-               " pgm_malloc_pt_lo=", Hex(h2, malloc_pt_lo),
-               " pgm_malloc_pt_hi=", Hex(h3, malloc_pt_hi), " lpm_block=", Hex(h4, lb),
-               " lpm_block_end=", Hex(h5, le), " code_location=", nullptr);
-  }
-  return nullptr;
+  const U4 sig = ReadSignatureBefore(pt);
+  auto* d = reinterpret_cast<memdsc*>(p - kMemDscSize);
+  if (sig == kMemDscLive && Coherent(d, in_lpm, h)) return d;
+  if (!check) return nullptr;
+  BadSignature(p, sig);
 }
 
 U4 PtSize(const void* pt, bool check) {
@@ -330,42 +358,125 @@ U4 PtSize(const void* pt, bool check) {
   return d ? d->sz : 0;
 }
 
+const char* AllocIdName(U1 kind) {
+  static const char* const names[] = {"PERSISTENT", "TRANSITORY", "LPM", "MRF", "ZL"};
+  if (kind < 5) return names[kind];
+  static char other[32];
+  std::snprintf(other, sizeof other, "ALLOC_ID_?%u", unsigned{kind});
+  return other;
+}
+
+const char* MemDscText(const void* pt) {
+  static char bf[301];
+  if (!pt) return "(NULL)";
+  const auto p = reinterpret_cast<std::uintptr_t>(pt);
+  U8 h = 0;
+  const Place place = Locate(p, &h);
+  const bool in_lpm = place == Place::kLpm;
+  const U4 sig = place != Place::kOutside ? ReadSignatureBefore(pt) : 0;
+  const bool freed = sig == kMemDscFreed || sig == kMemDscParked;
+  if (sig != kMemDscLive && !freed) {
+    std::snprintf(bf, sizeof bf, "%" PRIXPTR "/UNKNOWN", p);
+    return bf;
+  }
+  memdsc d;
+  char text[100];
+  CopyOut(pt, &d, text, sizeof text);
+  const U4 n = static_cast<U4>(strnlen(text, d.sz < sizeof text ? d.sz : sizeof text));
+  int len = std::snprintf(bf, sizeof bf, "%s:%" PRIXPTR " sz=%u", AllocIdName(d.alloc_id), p, d.sz);
+  auto add = [&](const char* fmt, auto... args) {
+    if (len >= 0 && len < static_cast<int>(sizeof bf))
+      len += std::snprintf(bf + len, sizeof bf - len, fmt, args...);
+  };
+  if (in_lpm) add(" lpmx=%u", d.lpmx);
+  if (freed) add(" FREED");
+  if (d.alloc_time != 0) add(" elms=%u", ElapsedMsecs(d.alloc_time));
+  add(" txt=");
+  if (len >= 0 && len < static_cast<int>(sizeof bf))
+    PrintableText_MyBf(text, n, kAllU4, bf + len, static_cast<U4>(sizeof bf - len));
+  return bf;
+}
+
+namespace {
+
+// Without reuse the runtime heap resizes the whole block; kind, offset and signature move
+// with it.
+void* ResizeHeapBlock(memdsc* d, U4 newsz, U4 oldsz) {
+  const U8 stored = (U8{newsz} & ~U8{63}) + 64;
+  void* raw = nullptr;
+  if (stored <= 0xFFFFFFFFu && stored + kMemDscSize <= SIZE_MAX && !InjectedFailure())
+    raw = std::realloc(d, static_cast<std::size_t>(stored + kMemDscSize));
+  if (!raw) {
+    PushAllocFailure("ReallocU1", "Mem realloc failure", stored);
+    return nullptr;
+  }
+  auto* nd = static_cast<memdsc*>(raw);
+  nd->sz = static_cast<U4>(stored);
+  nd->alloc_time = AllocTime();
+  U1* user = UserOf(nd);
+  UpdateMemDataAlloc(user, oldsz);
+  if (mem_dbg)
+    LogStMult("ReallocU1", ":x:oldsz=", Dec(oldsz).bf, " ", MemDscText(user),
+              " callers=", StackCallers_STC(), nullptr);
+  return user;
+}
+
+// An LPM block, or a heap block with reuse: a new block of the same kind takes the
+// contents and the old one is freed. Null with the error pending on failure.
+void* MoveBlock(void* pt, const memdsc* d, U4 newsz, U4 oldsz) {
+  const bool lpm = d->lpmx != kNoLpmx;
+  U4 want = newsz;
+  if (!lpm) {
+    const U8 total = ReuseMemSize(U8{newsz} + kMemDscSize);
+    if (total == U8{oldsz} + kMemDscSize) return pt; // the same class: nothing to move
+    if (total != 0) want = static_cast<U4>(total - kMemDscSize);
+  }
+  void* np = WithKind(lpm ? LPM : d->alloc_id, [&] { return AllocU1(want); });
+  if (ErrSet || !np) return nullptr;
+  if (mem_dbg) {
+    LogStMult("ReallocU1", lpm ? ":2:COPY(INTERNAL->MALLOCATED):" : ":3:COPY:oldsz/",
+              lpm ? DecHex(oldsz).bf : Dec(oldsz).bf, " ", MemDscText(np),
+              " callers=", StackCallers_STC(), nullptr);
+  }
+  const U4 keep = want < oldsz ? want : oldsz;
+  BfBf(np, PtSize(np, false), pt, keep);
+  FreeSP(&pt);
+  return np;
+}
+
+} // namespace
+
 void* ReallocU1(void* pt, U4 newsz, bool shrink) {
   if (ErrSet) return pt;
   if (newsz == 0) {
     SeMErrMult("ReallocU1", ":", "Mem realloc failure", " (req=0)", nullptr);
     return pt;
   }
-  if (!pt) return AllocU1(newsz);
+  if (!pt) {
+    Indent(4);
+    void* np = AllocU1(newsz);
+    Indent(-4);
+    return np;
+  }
   memdsc* d = PtMDP(pt, true);
   if (ErrSet || !d) return pt;
   const U4 oldsz = d->sz;
   if (newsz == oldsz || (newsz < oldsz && !shrink)) return pt;
-  void* np = nullptr;
-  if (d->lpmx != 0xFFFFFFFFu) {
-    np = WithKind(LPM, [&] { return AllocU1(newsz); });
-  } else {
-    // A stored size that already covers newsz needs no new block when growing.
-    const U8 total = HeapTotal(newsz);
-    if (total != 0 && total - kMemDscSize == oldsz) return pt;
-    if (memdsc* nd = HeapBlock("ReallocU1", "Mem realloc failure", total, newsz)) {
-      nd->alloc_id = d->alloc_id;
-      nd->alloc_time = AllocTime();
-      ++pgm_alloc_mem_cnt;
-      pgm_alloc_mem += nd->sz;
-      np = reinterpret_cast<U1*>(nd) + kMemDscSize;
-    }
-  }
-  if (ErrSet || !np) return pt;
-  std::memcpy(np, pt, newsz < oldsz ? newsz : oldsz);
-  ReleaseBlock(d);
-  return np;
+  if (mem_dbg)
+    LogStMult("ReallocU1", ":0:oldsz=", Dec(oldsz).bf, " newsz=", Dec(newsz).bf, " ",
+              MemDscText(pt), " callers=", StackCallers_STC(), nullptr);
+  Indent(4);
+  void* np = d->lpmx == kNoLpmx && !reuse_mem_ena ? ResizeHeapBlock(d, newsz, oldsz)
+                                                  : MoveBlock(pt, d, newsz, oldsz);
+  Indent(-4);
+  return np && !ErrSet ? np : pt;
 }
 
 void* ReallocPt(void* pt, U4 cnt) {
   const U8 bytes = U8{cnt} * sizeof(void*);
+  if (ErrSet) return pt;
   if (bytes > 0xFFFFFFFFu) {
-    if (!ErrSet) PushAllocFailure("ReallocU1", "Mem realloc failure", bytes);
+    PushAllocFailure("ReallocU1", "Mem realloc failure", bytes);
     return pt;
   }
   void* np = ReallocU1(pt, static_cast<U4>(bytes), false);
@@ -374,19 +485,25 @@ void* ReallocPt(void* pt, U4 cnt) {
 
 void FreeSP(void** ppt) {
   if (!ppt || !*ppt) return;
-  PushErr();
-  memdsc* d = PtMDP(*ppt, true);
+  // A level of its own only when the caller has an error pending: without one, an error
+  // raised here lands where carrying it out would put it anyway.
+  const bool nested = ErrSet;
+  if (nested) PushErr();
+  void* pt = *ppt;
+  memdsc* d = PtMDP(pt, true);
   if (!ErrSet && d) {
-    ReleaseBlock(d);
+    if (mem_dbg)
+      LogStMult("FreeSP", ":0:", MemDscText(pt), " callers=", StackCallers_STC(), nullptr);
+    Indent(4);
+    d->alloc_time = 0;
+    if (d->lpmx != kNoLpmx) {
+      UpdateMemDataFree(pt);
+      SetSignature(d, kMemDscFreed); // the space comes back with ResetLPM
+    } else {
+      ReleaseHeapBlock(d, pt);
+    }
     *ppt = nullptr;
+    Indent(-4);
   }
-  PopErr(true);
-}
-
-const char* AllocIdName(U1 kind) {
-  static const char* const names[] = {"PERSISTENT", "TRANSITORY", "LPM", "MRF", "ZL"};
-  if (kind < 5) return names[kind];
-  static char other[32];
-  std::snprintf(other, sizeof other, "ALLOC_ID_?%u", unsigned{kind});
-  return other;
+  if (nested) PopErr(true);
 }

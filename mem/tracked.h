@@ -4,6 +4,8 @@
 #pragma once
 #include "runtime/types.h"
 
+#include <cstdint>
+
 // Memory kinds (memdsc::alloc_id).
 inline constexpr U1 PERSISTENT = 0;
 inline constexpr U1 TRANSITORY = 1;
@@ -11,10 +13,13 @@ inline constexpr U1 LPM = 2;
 inline constexpr U1 MRF = 3;
 inline constexpr U1 ZL = 4;
 
-// Signature bytes C0 D1 E2 F3 in address order while live, reversed once freed.
+// Signature bytes C0 D1 E2 F3 in address order while live, reversed once freed. A heap
+// block waiting on a reuse ring has an owner no more either, and a signature of its own.
 inline constexpr U4 kMemDscLive = 0xF3E2D1C0u;
 inline constexpr U4 kMemDscFreed = 0xC0D1E2F3u;
+inline constexpr U4 kMemDscParked = 0xE2F3C0D1u;
 inline constexpr U4 kMemDscSize = 32;
+inline constexpr U4 kNoLpmx = 0xFFFFFFFFu; // lpmx of a heap block
 
 struct memdsc {
   U4 sz;       // stored size of the user area (rounded, at least the request)
@@ -27,9 +32,12 @@ struct memdsc {
 static_assert(sizeof(memdsc) == kMemDscSize, "the descriptor is an in-memory format");
 
 extern U1 pgm_alloc_id;      // kind of the next AllocU1 block; wrappers save, set and restore it
-extern U8 pgm_alloc_mem_cnt; // live tracked blocks (heap and LPM)
-extern U8 pgm_alloc_mem;     // their stored bytes
-extern bool alloc_busy;
+extern bool alloc_busy;      // AllocU1 is running: a second entry ends the program
+extern U4 pgm_alloc_mem_cnt; // live tracked blocks of every kind (mem/accounting.h)
+extern U8 pgm_alloc_mem;     // and their stored bytes
+// Lowest and highest user pointer of any heap block handed out; they never shrink.
+extern std::uintptr_t pgm_malloc_pt_lo;
+extern std::uintptr_t pgm_malloc_pt_hi;
 
 // sz bytes of the current kind, first byte 0. Null without a message for sz 0 or a pending
 // error; null with a message when the memory cannot be had.
@@ -49,7 +57,8 @@ void* ReallocU1(void* pt, U4 newsz, bool shrink);
 void* ReallocPt(void* pt, U4 cnt);
 
 // Frees the block held by *ppt and clears the variable. Works while an error is pending.
-// A pointer that is not a live tracked block is reported and the variable left as it was.
+// A pointer outside the tracked ranges is reported and the variable left as it was; a freed
+// or damaged block ends the program.
 void FreeSP(void** ppt);
 template <class T> inline void FreeSP(T** ppt) {
   if (!ppt) return;
@@ -58,17 +67,25 @@ template <class T> inline void FreeSP(T** ppt) {
   *ppt = static_cast<T*>(pt);
 }
 
-// The descriptor of a live tracked block, or null. With check a null answer for a non-null
-// pt comes with a message.
+// The descriptor of a live tracked block, or null. With check a pointer outside the
+// tracked ranges is reported, and a freed or damaged one ends the program.
 memdsc* PtMDP(const void* pt, bool check);
 U4 PtSize(const void* pt, bool check);
 const char* AllocIdName(U1 kind);
+// A tracked pointer described for debug lines (static buffer, valid until the next call).
+const char* MemDscText(const void* pt);
+
+// The available virtual memory, and the largest run of free address space (its last,
+// lowest and highest values are kept for the memory report).
+U8 FreeMemory();
+U8 LargestFreeMemoryBlockSize();
+extern U8 largest_free_block_last, largest_free_block_lo, largest_free_block_hi;
 
 // Untracked scratch storage for temporaries whose size comes from the caller: null when
 // it cannot be had (never a silent failure). Release with ScratchFree.
 void* ScratchAlloc(U8 sz);
 void ScratchFree(void* pt);
 
-// Interim test seam: the n-th next heap or scratch request (1 = the next one) fails as if the heap
+// Test hook: the n-th next heap or scratch request (1 = the next one) fails as if the heap
 // were exhausted; 0 switches it off.
 void MemFailAfter(U4 n);

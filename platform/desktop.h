@@ -71,6 +71,18 @@ struct MouseInputRecord {
   std::uintptr_t dwExtraInfo = 0;
 };
 
+// The keys that type one character on a keyboard layout: the modifier keys held around the
+// key itself, each as the virtual-key and scan code pair that keybd_event sends.
+struct LayoutKey {
+  struct Code {
+    U1 vk = 0;
+    U1 scan = 0;
+  };
+  Code key;
+  Code modifiers[3];
+  int modifierCount = 0;
+};
+
 // Enumeration callback: return 0 to stop, 1 to go on.
 using WinEnumProc = int (*)(HWND_T window, std::intptr_t param);
 
@@ -111,6 +123,32 @@ public:
 
   // Drain the calling thread's message queue; return the number of messages handled.
   virtual int ProcessMessages() { return 0; }
+  // Give back the key codes lent to key symbols that no key produced (X11); the keyboard
+  // is as before the run afterwards.
+  virtual void ReturnLentKeys() {}
+
+  // Typed text on the keyboard layout of the window that receives it. The defaults are a
+  // US layout, on which every virtual key gives its own character.
+  // A text for window (0: the focus) begins: the layout is read here, once.
+  virtual void BeginText(HWND_T window) { (void)window; }
+  // True when key vk, with Shift held or not and CapsLock on or not, types ch.
+  virtual bool KeyTypes(U1 vk, bool shift, bool capsLock, U4 ch) {
+    (void)vk, (void)shift, (void)capsLock, (void)ch;
+    return true;
+  }
+  // The layout's own key for ch under the given CapsLock; false when the layout has none.
+  virtual bool LayoutKeyFor(U4 ch, bool capsLock, LayoutKey* key) {
+    (void)ch, (void)capsLock, (void)key;
+    return false;
+  }
+  // Press and release a key that types ch whatever the layout; false when impossible.
+  virtual bool TypeUnicodeChar(U4 ch) {
+    (void)ch;
+    return false;
+  }
+  // The text has ended: what was sent has been taken by the system. False on failure (on
+  // the error stack).
+  virtual bool EndText() { return true; }
 };
 
 // The desktop in use: the platform's real one unless a test installed another.

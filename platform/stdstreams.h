@@ -12,6 +12,10 @@ void PlatformSetBinary(int fd);
 // not take its number and receive the program's console output.
 void PlatformFillMissingStreams();
 
+// A write to a pipe whose reader has gone fails with an error instead of ending the
+// process, so that the program can end in order.
+void PlatformIgnoreBrokenPipe();
+
 // Full path of the own image; false when it cannot be found.
 bool PlatformImagePath(char* bf, U4 size);
 // Current directory; false with errno set on failure.

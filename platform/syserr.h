@@ -17,5 +17,7 @@ bool PlatformErrorText(U4 code, char* bf, U4 size);
 bool PlatformClearCommError(void* handle, U4* mask, void* status);
 
 // A message box in the interactive session (a daemon has no console user); waits for the
-// answer. False with the last error set when there is no session message service.
+// answer, at most kSessionMessageSecs. False with the last error set when there is no
+// session message service.
+inline constexpr U4 kSessionMessageSecs = 60;
 bool PlatformSessionMessage(const char* title, const char* text);

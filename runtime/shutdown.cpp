@@ -25,6 +25,7 @@ bool sockets_started = false;
 namespace {
 
 bool com_initialized = false;
+void (*error_end_hook)() = nullptr;
 U2 kill_depth = 0;
 U4 kill_root_pid = 0;
 
@@ -314,12 +315,21 @@ void SocketsCleanup() {
   sockets_started = false;
 }
 
+void SetErrorEndHook(void (*hook)()) {
+  error_end_hook = hook;
+}
+
+void RunErrorEndHook() {
+  if (error_end_hook) error_end_hook();
+}
+
 U1 ProgramExit(U1 status) {
   if (pgm_exiting) return status;
   pgm_exiting = true;
   log_flush = true;
   CheckInterrupt(); // a request that came after the last wait still makes this an abort
   bool had_err = ErrSet;
+  if (had_err) RunErrorEndHook();
   bool reported = ProcessErr(255, false);
   // A pending error always makes the status 1, even if the report itself failed.
   U1 result = status >= 255 ? ((reported || had_err) ? 1 : 0) : status;

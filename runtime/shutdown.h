@@ -8,6 +8,12 @@
 // is returned unchanged. A second call returns status at once.
 U1 ProgramExit(U1 status);
 
+// Called by ProgramExit when the run ends with an error (an interruption included), before
+// the error is reported: a report may wait for an answer, and input the run still holds
+// must not stay down meanwhile. RunErrorEndHook runs it now; both accept null.
+void SetErrorEndHook(void (*hook)());
+void RunErrorEndHook();
+
 // Ends pid (and, when asked, its whole tree, parents first). False for 0, the own pid,
 // the watchdog, a process that does not run, and on error.
 bool KillPID(U4 pid, bool with_descendants);

@@ -2,10 +2,16 @@
 
 #include "errlog/errstack.h"
 #include "errlog/pgmlog.h"
+#include "files/ftest.h"
 #include "mem/lpm.h"
+#include "mem/reuse.h"
 #include "platform/stdstreams.h"
 #include "runtime/fault.h"
 #include "runtime/interrupt.h"
+<<<<<<< HEAD
+=======
+#include "runtime/optionlist.h"
+>>>>>>> main
 #include "text/numbers.h"
 #include "time/clock.h"
 
@@ -17,8 +23,8 @@
 #include <string>
 #include <vector>
 
-void (*pgm_reuse_rings_hook)() = nullptr;
-void (*pgm_mem_init_hook)() = nullptr;
+void (*pgm_reuse_rings_hook)() = ReuseMemInit;
+void (*pgm_mem_init_hook)() = InternalMemInit;
 U4 arg_cnt = 0;
 
 namespace {
@@ -137,11 +143,21 @@ void ProgramInitStreams() {
   }
 }
 
-// Step 10: the default log name, falling back to a unique one when the old file is held.
-void DefaultLogName() {
+// The command file ("@" argument) that is the same file as fn, whatever the spelling, or
+// null: the log must never empty or delete a file the run is about to read.
+const char* CommandFileNamed(const char* const* argv, const char* fn) {
+  for (U4 i = 1; argv[i]; ++i)
+    if (argv[i][0] == '@' && SameFile(argv[i] + 1, fn)) return argv[i] + 1;
+  return nullptr;
+}
+
+// Step 10: the default log name, falling back to a unique one when the old file is held
+// or is a command file of the run.
+void DefaultLogName(const char* const* argv) {
   CopyText(pgm_log_fn, (std::string(home_dir) + kDirSep + pgm_name + ".log").c_str(), kPgmTextSz);
   if (pgm_log_dbg) std::printf("ProgramInit:2:pgm_log_fn=%s\n", pgm_log_fn);
-  if (log_append || DeleteOldFile(pgm_log_fn)) return;
+  const bool clash = CommandFileNamed(argv, pgm_log_fn) != nullptr;
+  if (!clash && (log_append || DeleteOldFile(pgm_log_fn))) return;
   char hex[24];
   std::snprintf(hex, sizeof hex, "%llX", static_cast<unsigned long long>(ClockUsecs()));
   CopyText(pgm_log_fn, (std::string(home_dir) + kDirSep + pgm_name + "_" + hex + ".log").c_str(),
@@ -178,7 +194,9 @@ bool LibraryPass(const char* const* argv) {
       }
     }
     if (done) continue;
-    if (PrefixNoCase(arg, "-DEBUG")) {
+    if (IsHelpArg(arg) || IsVersionArg(arg)) {
+      arg_recognized[i] = true; // the program answers them itself
+    } else if (PrefixNoCase(arg, "-DEBUG")) {
       arg_recognized[i] = true;
       debug_level = 1;
       if (value) {
@@ -344,7 +362,6 @@ void ProgramInit(const char* const* argv) {
   // 2, 3. Memory tracking.
   if (pgm_reuse_rings_hook) pgm_reuse_rings_hook();
   if (pgm_mem_init_hook) pgm_mem_init_hook();
-  InternalMemInit();
   // 4 - 6.
   const U2 probe = 0x1234;
   big_endian = *reinterpret_cast<const unsigned char*>(&probe) != 0x34;
@@ -378,10 +395,16 @@ void ProgramInit(const char* const* argv) {
   pgm_module_instance = PlatformModuleInstance();
   pgm_process_handle = PlatformProcessHandle();
   ProgramName();
-  if (!log_from_option) DefaultLogName();
-  ErrFileName();
+  if (!log_from_option) DefaultLogName(argv);
+  if (const char* cmd = CommandFileNamed(argv, pgm_log_fn)) {
+    SeMErrMult("Log file \"", pgm_log_fn, "\" is the command file \"", cmd,
+               "\": choose another log name", nullptr);
+    pgm_log_fn[0] = 0; // nothing of the log touches it, at exit either
+  } else {
+    ErrFileName();
+  }
   static bool err_file_deleted = false;
-  if (!err_file_deleted) {
+  if (!err_file_deleted && pgm_err_fn[0] && !CommandFileNamed(argv, pgm_err_fn)) {
     err_file_deleted = true;
     DeleteOldFile(pgm_err_fn);
   }

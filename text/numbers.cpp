@@ -494,7 +494,11 @@ Pick Choose(const char* st, bool allow_tq, bool allow_dt, I8* pdate) {
   if (allow_tq && std::strchr(st, ':')) return Pick::kTime;
   if (allow_dt) {
     TPDAT t;
-    if (ParseTime(&t, st, kAllU4) && t.year.val != kTPNotFound && t.mon.val != kTPNotFound &&
+    bool parsed = ParseTime(&t, st, kAllU4);
+    // Only a probe: a text that is no date is read as a number, so no date error may stay
+    // (none was pending on entry).
+    if (ErrSet) ClearErr();
+    if (parsed && t.year.val != kTPNotFound && t.mon.val != kTPNotFound &&
         t.mday.val != kTPNotFound) {
       auto f = [](U2 v) { return v == kTPNotFound ? I8{0} : I8{v}; };
       I8 v = ((((I8{t.year.val} - 2000) * 12 + t.mon.val) * 31 + t.mday.val) * 24 + f(t.hour.val));

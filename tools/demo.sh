@@ -3,10 +3,15 @@
 # type "Hello World" and Enter into a test window and click into it, then show what the
 # window received. Everything started here is stopped again.
 #
-#   tools/demo.sh [build folder]        (default build/native)
+#   tools/demo.sh [build folder] [picture.png]     (default build/native, no picture)
+#
+# With a picture name it also types into xedit and keeps a picture of that window (xwd and
+# ImageMagick), since the test window shows nothing of what it received.
 set -u
 
 build=${1:-$(dirname "$0")/../build/native}
+picture=${2:-}
+[[ -z $picture || $picture == /* ]] || picture=$PWD/$picture
 tapster=$build/tapster
 testwin=$build/tools/testwin_x11/testwin_x11
 for exe in "$tapster" "$testwin"; do
@@ -101,7 +106,28 @@ while read -r hex; do
 done < <(sed -n 's/^KeyPress .* text=\([0-9a-f]*\) .*/\1/p' "$received")
 echo "demo: typed text: \"${typed%$'\r'}\" followed by $([[ $typed == *$'\r' ]] && echo Enter || echo nothing)"
 
-if [[ $status -eq 0 && $typed == $'Hello World\r' ]] && grep -q '^ButtonPress .*button=1' "$received"; then
+# A window that shows what it was given: xedit, whose Save button Tapster clicks so that
+# there is something to wait for before the picture is taken.
+take_picture() {
+  local note=$work/note.txt
+  : >"$note"
+  (cd "$work" && exec xedit -geometry 460x220+40+40 note.txt) >/dev/null 2>&1 &
+  pids+=($!)
+  wait_for 300 xwininfo -name xedit || { echo "demo: xedit did not open" >&2; return 1; }
+  # The Save button, counted from the top-left corner of the window's frame.
+  "$tapster" /TMO=10000 "Class:Xedit/'Hello World<enter>'" "Class:Xedit/'Typed by Tapster.'" \
+    "Class:Xedit/Mouse:L//33/66" >/dev/null || return 1
+  wait_for 300 grep -q 'Typed by Tapster' "$note" || { echo "demo: xedit saved nothing" >&2; return 1; }
+  xwd -silent -frame -name xedit | convert xwd:- "$picture" || return 1
+  echo "demo: picture of the window in $picture"
+}
+
+ok=0
+[[ $status -eq 0 && $typed == $'Hello World\r' ]] && grep -q '^ButtonPress .*button=1' "$received" && ok=1
+if [[ $ok -eq 1 && -n $picture ]]; then
+  take_picture || ok=0
+fi
+if [[ $ok -eq 1 ]]; then
   echo "demo: success"
   exit 0
 fi

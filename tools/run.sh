@@ -14,8 +14,10 @@ for t in "${targets[@]}"; do
   case "$t" in
   x11)
     cmake -S . -B build/native -G Ninja >/dev/null
-    cmake --build build/native -j"$jobs" --target tapster testwin_x11
+    cmake --build build/native -j"$jobs" --target tapster testwin_x11 manual
     bash tools/demo.sh build/native
+    (cd build/native && cpack -G DEB >/dev/null)
+    echo "run: Debian package $(ls build/native/tapster_*.deb) (apt install ./build/native/tapster_*.deb)"
     ;;
   wine)
     cmake -S . -B build/win64 -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-x86_64.cmake" >/dev/null

@@ -8,10 +8,12 @@ export DEBIAN_FRONTEND=noninteractive
 packages=(
   build-essential cmake ninja-build clang clang-format libclang-rt-14-dev
   googletest libgtest-dev libbenchmark-dev
-  libx11-dev libxtst-dev xvfb x11-utils openbox
+  libx11-dev libxtst-dev libx11-xcb-dev libxcb1-dev xvfb x11-utils x11-xkb-utils openbox
+  xdotool # the benchmark's yardstick only
   mingw-w64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   wine wine64 wine32:i386
-  python3
+  groff-base mandoc man-db unzip x11-apps imagemagick
+  python3 # the symbol table written into the Windows executables
 )
 
 missing=()

@@ -286,6 +286,7 @@ void FakeDesktop::keybd_event(U1 virtualKey, U1 scanCode, U4 flags, std::uintptr
   if (press && !down_[virtualKey] && IsToggleKey(virtualKey))
     toggled_[virtualKey] = !toggled_[virtualKey];
   down_[virtualKey] = press;
+  if (closesAfterKeys && --keysUntilClose == 0) Close(closesAfterKeys);
 }
 
 U4 FakeDesktop::SendInput(U4 count, const MouseInputRecord* inputs, int recordSize) {

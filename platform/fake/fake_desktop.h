@@ -49,6 +49,7 @@ public:
   void keybd_event(U1 virtualKey, U1 scanCode, U4 flags, std::uintptr_t extraInfo) override;
   U4 SendInput(U4 count, const MouseInputRecord* inputs, int recordSize) override;
   bool GetCursorPos(WinPoint* point) override;
+  void ReturnLentKeys() override { calls.push_back("ReturnLentKeys"); }
 
   // Behaviour switches.
   bool setFocusFails = false;  // SetFocus returns 0 and changes nothing
@@ -56,6 +57,9 @@ public:
   bool clickActivates = true;  // a button press brings the window under the pointer forward
   bool sendInputFails = false; // SendInput inserts nothing
   bool placementFails = false; // GetWindowPlacement fails
+  // The window that closes once keysUntilClose more key events have been sent (0: none).
+  HWND_T closesAfterKeys = 0;
+  int keysUntilClose = 0;
   int screenWidth = 1920;
   int screenHeight = 1080;
 

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -24,6 +25,10 @@ void* PlatformStdHandle(int) {
 }
 
 void PlatformSetBinary(int) {}
+
+void PlatformIgnoreBrokenPipe() {
+  signal(SIGPIPE, SIG_IGN);
+}
 
 void PlatformFillMissingStreams() {
   for (int fd = 0; fd < 3; ++fd) {

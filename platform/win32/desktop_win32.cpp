@@ -1,5 +1,6 @@
 // The real Win32 desktop: every call goes straight to user32.
 #include "platform/desktop.h"
+#include "platform/win32/keylayout_win32.h"
 
 #include <windows.h>
 
@@ -75,7 +76,7 @@ private:
   std::vector<DWORD> threads_;
 };
 
-class Win32Desktop final : public Desktop {
+class Win32Desktop final : public Win32LayoutDesktop {
 public:
   HWND_T FindWindowA(const char* className, const char* title) override {
     return Handle(::FindWindowA(className, title));

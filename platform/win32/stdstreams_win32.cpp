@@ -35,6 +35,9 @@ void PlatformSetBinary(int fd) {
 // Missing streams keep negative file numbers on Windows; files never take their place.
 void PlatformFillMissingStreams() {}
 
+// Windows has no such signal: the write fails by itself.
+void PlatformIgnoreBrokenPipe() {}
+
 bool PlatformImagePath(char* bf, U4 size) {
   if (!bf || size == 0) return false;
   DWORD n = K32GetProcessImageFileNameA(GetCurrentProcess(), bf, size);

@@ -4,6 +4,7 @@
 #include <wtsapi32.h>
 
 #include <cstdio>
+#include <string>
 
 U4 PlatformLastError() {
   return GetLastError();
@@ -47,10 +48,46 @@ bool PlatformClearCommError(void* handle, U4* mask, void* status) {
   return true;
 }
 
-bool PlatformSessionMessage(const char* title, const char* text) {
+namespace {
+// Owns copies of the texts: a call that overstays its limit is left running with them.
+struct SessionMessage {
+  std::string title, text;
+  BOOL sent = FALSE;
+  DWORD error = 0;
+};
+
+DWORD WINAPI SendSessionMessage(LPVOID param) {
+  auto* m = static_cast<SessionMessage*>(param);
   DWORD response = 0;
-  return WTSSendMessageA(WTS_CURRENT_SERVER_HANDLE, WTS_CURRENT_SESSION, const_cast<LPSTR>(title),
-                         static_cast<DWORD>(lstrlenA(title)), const_cast<LPSTR>(text),
-                         static_cast<DWORD>(lstrlenA(text)), MB_OK | MB_ICONEXCLAMATION, 0,
-                         &response, TRUE) != FALSE;
+  // Nobody may be there to answer: after the time limit the run goes on as if answered.
+  m->sent = WTSSendMessageA(WTS_CURRENT_SERVER_HANDLE, WTS_CURRENT_SESSION, m->title.data(),
+                            static_cast<DWORD>(m->title.size()), m->text.data(),
+                            static_cast<DWORD>(m->text.size()), MB_OK | MB_ICONEXCLAMATION,
+                            kSessionMessageSecs, &response, TRUE);
+  m->error = GetLastError();
+  return 0;
+}
+} // namespace
+
+bool PlatformSessionMessage(const char* title, const char* text) {
+  auto* m = new SessionMessage{title ? title : "", text ? text : ""};
+  HANDLE thread = CreateThread(nullptr, 0, SendSessionMessage, m, 0, nullptr);
+  if (!thread) {
+    DWORD error = GetLastError();
+    delete m;
+    SetLastError(error);
+    return false;
+  }
+  // A session service that ignores the limit is not waited for much longer.
+  DWORD waited = WaitForSingleObject(thread, (kSessionMessageSecs + 5) * 1000);
+  CloseHandle(thread);
+  if (waited != WAIT_OBJECT_0) {
+    SetLastError(ERROR_TIMEOUT);
+    return false; // m stays with the thread
+  }
+  bool sent = m->sent != FALSE;
+  DWORD error = m->error;
+  delete m;
+  SetLastError(error);
+  return sent;
 }

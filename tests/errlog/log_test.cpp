@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -205,7 +207,8 @@ TEST_F(Log, AppendNewAndClose) {
   EXPECT_FALSE(OpenPgmLog(0));
   char bf[1024];
   EXPECT_EQ(std::string(ErrMessage(false, false, bf, sizeof bf)),
-            "Open error on \"" + (dir / "missing" / "x.log").string() + "\"");
+            "Open error on \"" + (dir / "missing" / "x.log").string() + "\" (" +
+                std::strerror(ENOENT) + ")");
 }
 
 TEST_F(Log, EchoGoesToTheConsoleUnlessDaemon) {

@@ -287,9 +287,4 @@ TEST_F(Files, CloseCompletesWhileAnErrorIsPending) {
   EXPECT_EQ(Get(path), "kept\r\n");
   EXPECT_EQ(fldf_tbl[0].name[0], '\0');
   EXPECT_EQ(open_files_cnt, 0);
-
-  // Memory-resident names live on disk under "MRF_" for now.
-  FileWriteSt("MRF:filestime_probe.tmp", "mem");
-  EXPECT_EQ(Get("MRF_filestime_probe.tmp"), "mem\r\n");
-  fs::remove("MRF_filestime_probe.tmp");
 }

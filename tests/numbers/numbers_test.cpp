@@ -304,6 +304,14 @@ TEST_F(Numbers, GeneralParsers) {
   EXPECT_EQ(Take(), "Integer value (x100) > 255");
   EXPECT_EQ(StI2("-40000", 0, 0, &idx), 0);
   EXPECT_EQ(Take(), "Integer value (-40000) < -32768");
+  // A text that is no date falls through to the decimal parser, whose verdict alone counts:
+  // the date probe leaves no error of its own (an empty text once left one even unreported).
+  EXPECT_EQ(StU8("", 3, 0, &idx, false, true, true, &kind), 0u);
+  EXPECT_EQ(Take(), "");
+  EXPECT_EQ(StI8("42", 0, 0, nullptr, true, false, true, &kind), 42);
+  EXPECT_EQ(kind, 10u);
+  EXPECT_EQ(StI8("", 0, 0, &idx, true, false, true, &kind), 0);
+  EXPECT_EQ(Take(), "No integer in \"\"");
 }
 
 TEST_F(Numbers, PendingErrorParsesNothing) {

@@ -53,7 +53,7 @@ TEST_F(Soundness, HostileInputs) {
 
   // Sizes near the 32-bit limit fail instead of wrapping into a small block.
   EXPECT_EQ(AllocU1(0xFFFFFFF0u), nullptr);
-  EXPECT_EQ(TakeErr(), "AllocU1:Mem alloc failure (req=4294967312 free=0 largestBlock=0)");
+  EXPECT_EQ(TakeErr().rfind("AllocU1:Mem alloc failure (req=4294967312 free=", 0), 0u);
   EXPECT_EQ(AllocU4(0x40000001u), nullptr);
   EXPECT_TRUE(ErrSet);
   ClearErr();

@@ -133,6 +133,7 @@ delayed)
   grep -q '^started ' "$work/w.log" || fail "the window's program never started"
   wait_line "$work/w.log" '^keyup win=top vk=41 '
   ;;
+<<<<<<< HEAD
 daemon)
   # A daemon program brings the window forward through Frontwin.exe beside it; the window
   # started last is in front at first.
@@ -157,6 +158,32 @@ daemon-alone)
   expect_status 1
   grep -q '^ERROR: ActivateWindow failure' "$work/out.txt" || fail "no activation error"
   grep -q 'vk=41' "$work/w.log" "$work/o.log" && fail "the key was typed anyway"
+=======
+layout)
+  # On a US and on a German keyboard every character that typed text accepts arrives as
+  # itself. A client of our own holds the display, so that it cannot reset to the default
+  # layout between programs; the display goes back to US afterwards for the other cases.
+  source "$(dirname "$run")/wine-env.sh"
+  wine_env_setup "$TAPSTER_BUILD_DIR" || fail "no Wine display"
+  xev -root >/dev/null 2>&1 &
+  pids+=($!)
+  trap 'setxkbmap us; cleanup' EXIT
+  text='abcxyzABCXYZ0123456789 ,.?;:*[]\-_=+'
+  want=$(printf '%s\r%s\r' "$text" "$text" | od -An -tx1 | tr -s ' \n' ' ' | sed 's/^ //')
+  for layout in us de; do
+    setxkbmap $layout || fail "setxkbmap $layout"
+    start_window $layout --title "E2E Layout $layout"
+    ready $layout
+    tapster "E2E Layout $layout/'$text<enter>'" "E2E Layout $layout/CapsLock" \
+      "E2E Layout $layout/'$text<enter>'"
+    expect_status 0
+    end=$((SECONDS + limit))
+    until [ "$(chars $layout)" = "$want" ]; do
+      [ $SECONDS -lt $end ] || fail "characters on $layout: $(chars $layout), expected $want"
+      sleep 0.05
+    done
+  done
+>>>>>>> main
   ;;
 missing)
   tapster /TMO=300 "E2E Nobody Here/A"
@@ -165,6 +192,24 @@ missing)
   # The message may carry its callers group after the text.
   grep -q '^ERROR: Window "E2E Nobody Here" not found\( \[\[.*\]\]\)\?$' "$work/out.txt" ||
     fail "no not-found error line"
+  ;;
+unattended)
+  # Without standard output the error still reaches the error file.
+  (cd "$work" && "$run" "$tapster" /TMO=0 "E2E Nobody Here/A" </dev/null >&- 2>"$work/stderr.txt")
+  status=$?
+  [ $status -ne 77 ] || exit 77
+  expect_status 1
+  grep -q 'ERROR: Window "E2E Nobody Here" not found' "$work/tapster.err" ||
+    fail "no error line in the error file"
+  # A daemon's report to the session waits for an answer a minute at most.
+  start=$SECONDS
+  (cd "$work" && timeout $((limit * 3)) "$run" "$tapster" -daemon_pgm -Bogus </dev/null \
+    >"$work/out.txt" 2>&1)
+  status=$?
+  [ $status -ne 77 ] || exit 77
+  expect_status 1
+  [ $((SECONDS - start)) -le $((limit * 2)) ] || fail "the report took $((SECONDS - start)) s"
+  grep -q 'ERROR: .*Bogus' "$work/tapster.err" || fail "no daemon error line in the error file"
   ;;
 *)
   echo "unknown case $case_name" >&2

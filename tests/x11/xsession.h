@@ -170,6 +170,13 @@ public:
     wm_ = xvfb_ = -1;
   }
   const std::string& display() const { return display_; }
+  pid_t server() const { return xvfb_; }
+  // Run a tool of the X server's own (setxkbmap ...) against this display; its exit status.
+  int Run(const std::vector<std::string>& argv) {
+    int status = 0;
+    waitpid(Spawn(argv, {"DISPLAY=" + display_}, dir_), &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
   Display* dpy() const { return dpy_; }
   const std::string& dir() const { return dir_; }
 
@@ -243,7 +250,8 @@ private:
       if (!DisplayFree(n)) continue;
       display_ = ":" + std::to_string(n);
       xvfb_ =
-          Spawn({"Xvfb", display_, "-screen", "0", "1024x768x24", "-nolisten", "tcp"}, {}, dir_);
+          Spawn({"Xvfb", display_, "-noreset", "-screen", "0", "1024x768x24", "-nolisten", "tcp"},
+                {}, dir_);
       bool exited = false; // another server took n first
       WaitUntil([&] {
         exited = waitpid(xvfb_, nullptr, WNOHANG) == xvfb_;

@@ -2,7 +2,10 @@
 // one line each, flushed at once, and "ready" once it is mapped.
 //
 //   testwin_x11 --out FILE [--title T] [--class C] [--child TITLE] [--delay MS]
-//               [--geometry WxH+X+Y] [--latin1-name] [--lifetime SECONDS]
+//               [--geometry WxH+X+Y] [--latin1-name] [--lifetime SECONDS] [--others N]
+//
+// --others N adds N more small titled top-level windows ("Other 1" ...), a busy desktop.
+// SIGUSR1 puts the window at the bottom of the stack again, behind all others.
 //
 // Lines (window "top" or "child"):
 //   ready top=0x... child=0x...
@@ -19,9 +22,11 @@
 #include <X11/keysym.h>
 
 #include <poll.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
@@ -32,6 +37,7 @@
 
 namespace {
 FILE* out = nullptr;
+volatile sig_atomic_t lowerWanted = 0;
 Window top = 0, child = 0;
 
 void Line(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
@@ -62,14 +68,15 @@ void SetTitle(Display* dpy, Window w, const std::string& title, bool latin1) {
 
 int Usage() {
   std::fprintf(stderr, "usage: testwin_x11 --out FILE [--title T] [--class C] [--child TITLE]"
-                       " [--delay MS] [--geometry WxH+X+Y] [--latin1-name] [--lifetime S]\n");
+                       " [--delay MS] [--geometry WxH+X+Y] [--latin1-name] [--lifetime S]"
+                       " [--others N]\n");
   return 2;
 }
 } // namespace
 
 int main(int argc, char** argv) {
   std::string title = "Tapster Test", cls = "TapsterTest", childTitle, outName;
-  int delayMs = 0, lifetime = 300;
+  int delayMs = 0, lifetime = 300, others = 0;
   unsigned width = 300, height = 200;
   int x = 100, y = 50;
   bool latin1 = false;
@@ -94,6 +101,8 @@ int main(int argc, char** argv) {
       delayMs = std::atoi(v);
     else if (a == "--lifetime")
       lifetime = std::atoi(v);
+    else if (a == "--others")
+      others = std::atoi(v);
     else if (a == "--geometry") {
       if (std::sscanf(v, "%ux%u+%d+%d", &width, &height, &x, &y) != 4) return Usage();
     } else
@@ -155,9 +164,16 @@ int main(int argc, char** argv) {
   char scratch[8];
   XLookupString(&probe, scratch, sizeof scratch, nullptr, nullptr);
   XSync(dpy, False);
+  for (int i = 1; i <= others; ++i) {
+    Window w = XCreateSimpleWindow(dpy, RootWindow(dpy, screen), (i * 7) % 900, (i * 3) % 700, 10,
+                                   10, 0, 0, WhitePixel(dpy, screen));
+    SetTitle(dpy, w, "Other " + std::to_string(i), latin1);
+    XMapWindow(dpy, w);
+  }
   XMapWindow(dpy, top);
   XFlush(dpy);
 
+  signal(SIGUSR1, [](int) { lowerWanted = 1; });
   auto end = std::chrono::steady_clock::now() + std::chrono::seconds(lifetime);
   bool ready = false;
   for (;;) {
@@ -221,7 +237,14 @@ int main(int argc, char** argv) {
                     .count();
     if (left <= 0) break;
     pollfd fd{ConnectionNumber(dpy), POLLIN, 0};
-    if (poll(&fd, 1, static_cast<int>(std::min<long long>(left, 1000))) < 0) break;
+    if (lowerWanted) {
+      lowerWanted = 0;
+      XLowerWindow(dpy, top);
+      XSync(dpy, False);
+      Line("lowered");
+    }
+    if (poll(&fd, 1, static_cast<int>(std::min<long long>(left, 1000))) < 0 && errno != EINTR)
+      break;
     if (fd.revents & (POLLHUP | POLLERR)) break;
   }
   XCloseDisplay(dpy);

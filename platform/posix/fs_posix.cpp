@@ -1,0 +1,219 @@
+#include "platform/fs.h"
+
+#include "platform/syserr.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+namespace {
+bool Fail() {
+  SetPlatformLastError(U4(errno));
+  return false;
+}
+
+FsKind KindOf(mode_t mode) {
+  if (S_ISREG(mode)) return FsKind::kRegular;
+  if (S_ISDIR(mode)) return FsKind::kDirectory;
+  if (S_ISCHR(mode)) return FsKind::kCharDevice;
+  if (S_ISLNK(mode)) return FsKind::kLink;
+  return FsKind::kOther;
+}
+
+bool Copy(const std::string& s, char* bf, U4 bfsz) {
+  if (!bf || bfsz == 0 || s.size() >= bfsz) {
+    errno = ENAMETOOLONG;
+    return Fail();
+  }
+  std::memcpy(bf, s.c_str(), s.size() + 1);
+  return true;
+}
+} // namespace
+
+char PlatformDirSep() {
+  return '/';
+}
+bool PlatformHasDrives() {
+  return false;
+}
+
+bool PlatformStat(const char* fn, bool follow, FsStat* st) {
+  struct stat s {};
+  if ((follow ? stat(fn, &s) : lstat(fn, &s)) != 0) return Fail();
+  st->kind = KindOf(s.st_mode);
+  st->size = U8(s.st_size);
+  st->mtime = I8(s.st_mtime);
+  st->ctime = I8(s.st_ctime);
+  st->volume = U8(s.st_dev);
+  st->index = U8(s.st_ino);
+  return true;
+}
+
+// The Windows attribute word as far as POSIX has its parts: no write permission is
+// read-only, a leading dot hides.
+U4 PlatformAttributes(const char* fn) {
+  struct stat s {};
+  if (lstat(fn, &s) != 0) {
+    Fail();
+    return kAllU4;
+  }
+  U4 att = 0;
+  if ((s.st_mode & S_IWUSR) == 0) att |= kFsAttrReadOnly;
+  const char* base = std::strrchr(fn, '/');
+  base = base ? base + 1 : fn;
+  if (base[0] == '.' && base[1] && std::strcmp(base, "..") != 0) att |= kFsAttrHidden;
+  if (S_ISDIR(s.st_mode)) att |= kFsAttrDirectory;
+  if (S_ISLNK(s.st_mode)) att |= kFsAttrLink;
+  return att ? att : 0x80; // "normal"
+}
+
+bool PlatformSetAttributes(const char* fn, U4 att) {
+  struct stat s {};
+  if (stat(fn, &s) != 0) return Fail();
+  mode_t mode = s.st_mode & 07777;
+  mode = (att & kFsAttrReadOnly) ? mode & ~mode_t(S_IWUSR | S_IWGRP | S_IWOTH) : mode | S_IWUSR;
+  return chmod(fn, mode) == 0 || Fail();
+}
+
+bool PlatformLastErrorIsNotFound() {
+  const U4 e = PlatformLastError();
+  return e == ENOENT || e == ENOTDIR;
+}
+bool PlatformLastErrorIsCrossDevice() {
+  return PlatformLastError() == EXDEV;
+}
+bool PlatformLastErrorIsAccessDenied() {
+  return PlatformLastError() == EACCES || PlatformLastError() == EPERM;
+}
+
+bool PlatformReadLink(const char* fn, char* bf, U4 bfsz) {
+  char tmp[4096];
+  const ssize_t n = readlink(fn, tmp, sizeof tmp - 1);
+  if (n < 0) return Fail();
+  tmp[n] = '\0';
+  return Copy(tmp, bf, bfsz);
+}
+
+bool PlatformCreateLink(const char* linkfn, const char* target, bool) {
+  return symlink(target, linkfn) == 0 || Fail();
+}
+
+bool PlatformRemoveFile(const char* fn) {
+  return unlink(fn) == 0 || Fail();
+}
+
+bool PlatformRemoveDir(const char* dir) {
+  struct stat s {};
+  if (lstat(dir, &s) == 0 && S_ISLNK(s.st_mode)) return unlink(dir) == 0 || Fail();
+  return rmdir(dir) == 0 || Fail();
+}
+
+bool PlatformMakeDir(const char* dir) {
+  return mkdir(dir, 0777) == 0 || Fail();
+}
+
+bool PlatformRename(const char* src, const char* dst, bool replace) {
+  if (!replace) {
+    // link() fails on an existing name without the window of a separate test; folders
+    // cannot be hard-linked, so they fall back to that test.
+    if (link(src, dst) == 0) return unlink(src) == 0 || Fail();
+    if (errno == EEXIST) return Fail();
+    struct stat s {};
+    if (lstat(dst, &s) == 0) {
+      errno = EEXIST;
+      return Fail();
+    }
+  }
+  return rename(src, dst) == 0 || Fail();
+}
+
+bool PlatformListDir(const char* dir, void (*each)(const char*, void*), void* ctx) {
+  DIR* d = opendir(dir);
+  if (!d) return Fail();
+  errno = 0;
+  while (const dirent* e = readdir(d)) {
+    if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) each(e->d_name, ctx);
+    errno = 0;
+  }
+  const int err = errno;
+  closedir(d);
+  errno = err;
+  return err == 0 || Fail();
+}
+
+bool PlatformSetFileTime(const char* fn, I8 mtime) {
+  timespec ts[2];
+  ts[0].tv_sec = ts[1].tv_sec = time_t(mtime);
+  ts[0].tv_nsec = ts[1].tv_nsec = 0;
+  return utimensat(AT_FDCWD, fn, ts, 0) == 0 || Fail();
+}
+
+bool PlatformSetCreationTime(const char*, I8) {
+  SetPlatformLastError(0);
+  return false;
+}
+
+bool PlatformFullPath(const char* fn, char* bf, U4 bfsz) {
+  char in[8192];
+  if (fn[0] == '/') {
+    std::snprintf(in, sizeof in, "%s", fn);
+  } else {
+    char cwd[4096];
+    if (!getcwd(cwd, sizeof cwd)) return Fail();
+    std::snprintf(in, sizeof in, "%s/%s", cwd, fn);
+  }
+  // Fold "." and ".." and repeated separators; links stay as they are.
+  char out[8192];
+  size_t len = 0;
+  for (const char* p = in; *p;) {
+    while (*p == '/')
+      ++p;
+    const char* end = std::strchr(p, '/');
+    const size_t n = end ? size_t(end - p) : std::strlen(p);
+    if (n == 0 || (n == 1 && p[0] == '.')) {
+    } else if (n == 2 && p[0] == '.' && p[1] == '.') {
+      while (len > 0 && out[len - 1] != '/')
+        --len;
+      if (len > 0) --len;
+    } else if (len + n + 2 < sizeof out) {
+      out[len++] = '/';
+      std::memcpy(out + len, p, n);
+      len += n;
+    }
+    p += n;
+  }
+  if (len == 0) out[len++] = '/';
+  out[len] = '\0';
+  return Copy(out, bf, bfsz);
+}
+
+bool PlatformChDrive(char) {
+  errno = EINVAL;
+  return Fail();
+}
+
+bool PlatformSeek(std::FILE* fp, U8 off) {
+  static_assert(sizeof(off_t) == 8, "file positions need a 64-bit off_t");
+  if (off > U8(INT64_MAX)) {
+    errno = EINVAL;
+    return Fail();
+  }
+  return fseeko(fp, off_t(off), SEEK_SET) == 0 || Fail();
+}
+
+bool PlatformTell(std::FILE* fp, U8* off) {
+  const off_t at = ftello(fp);
+  if (at < 0) return Fail();
+  *off = U8(at);
+  return true;
+}
+
+bool PlatformTruncate(const char* fn, U8 len) {
+  return truncate(fn, off_t(len)) == 0 || Fail();
+}

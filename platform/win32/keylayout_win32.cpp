@@ -1,0 +1,99 @@
+#include "platform/win32/keylayout_win32.h"
+
+#include <windows.h>
+
+namespace {
+constexpr UINT kMapVkToVsc = 0;
+constexpr UINT kKeepKeyboardState = 0x4; // ToUnicodeEx leaves dead keys alone
+
+HKL Layout(void* layout) {
+  return static_cast<HKL>(layout);
+}
+
+// Shift states of VkKeyScanEx.
+constexpr unsigned int kShift = 1, kCtrl = 2, kAlt = 4;
+
+// What vk types on layout with the modifiers and CapsLock as given; 0 for none or more
+// than one character. A dead key leaves nothing behind for the next look-up.
+U4 CharOfKey(HKL layout, U1 vk, unsigned int mods, bool capsLock) {
+  BYTE state[256] = {};
+  if (mods & kShift) state[VK_SHIFT] = state[VK_LSHIFT] = 0x80;
+  if (mods & kCtrl) state[VK_CONTROL] = state[VK_LCONTROL] = 0x80;
+  if (mods & kAlt) state[VK_MENU] = state[VK_LMENU] = 0x80;
+  if (capsLock) state[VK_CAPITAL] = 0x01;
+  UINT scan = MapVirtualKeyExA(vk, kMapVkToVsc, layout);
+  WCHAR text[8];
+  int n = ToUnicodeEx(vk, scan, state, text, 8, kKeepKeyboardState, layout);
+  if (n < 0) {
+    BYTE none[256] = {};
+    ToUnicodeEx(VK_SPACE, MapVirtualKeyExA(VK_SPACE, kMapVkToVsc, layout), none, text, 8,
+                kKeepKeyboardState, layout);
+    return 0;
+  }
+  return n == 1 ? text[0] : 0;
+}
+
+LayoutKey::Code KeyCode(HKL layout, U1 vk) {
+  LayoutKey::Code code;
+  code.vk = vk;
+  code.scan = static_cast<U1>(MapVirtualKeyExA(vk, kMapVkToVsc, layout) & 0xFF);
+  return code;
+}
+} // namespace
+
+void Win32LayoutDesktop::BeginText(HWND_T window) {
+  HWND target = window ? reinterpret_cast<HWND>(window) : ::GetForegroundWindow();
+  DWORD thread = target ? ::GetWindowThreadProcessId(target, nullptr) : 0;
+  layout_ = ::GetKeyboardLayout(thread);
+  // Our thread's key state stands still while the keys go to another thread; sharing the
+  // target's input state makes GetKeyState tell the CapsLock and Shift of now. Only a
+  // thread with a message queue can share; peeking creates ours.
+  MSG msg;
+  ::PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
+  DWORD self = ::GetCurrentThreadId();
+  if (thread && thread != self && !joined_ && ::AttachThreadInput(self, thread, TRUE))
+    joined_ = thread;
+}
+
+bool Win32LayoutDesktop::EndText() {
+  if (joined_) ::AttachThreadInput(::GetCurrentThreadId(), joined_, FALSE);
+  joined_ = 0;
+  return true;
+}
+
+bool Win32LayoutDesktop::KeyTypes(U1 vk, bool shift, bool capsLock, U4 ch) {
+  return CharOfKey(Layout(layout_), vk, shift ? kShift : 0, capsLock) == ch;
+}
+
+bool Win32LayoutDesktop::LayoutKeyFor(U4 ch, bool capsLock, LayoutKey* key) {
+  if (ch > 0xFFFF) return false;
+  SHORT found = ::VkKeyScanExW(static_cast<WCHAR>(ch), Layout(layout_));
+  if (found == -1) return false;
+  auto vk = static_cast<U1>(found & 0xFF);
+  unsigned int mods = (found >> 8) & 0xFF;
+  if (mods & ~(kShift | kCtrl | kAlt)) return false; // Kana and such have no key of ours
+  // CapsLock turns Shift around on the keys it acts on.
+  if (CharOfKey(Layout(layout_), vk, mods, capsLock) != ch) mods ^= kShift;
+  // Where the system's own translation disagrees (Ctrl and Alt for AltGr are not understood
+  // everywhere), the character goes by itself.
+  if (CharOfKey(Layout(layout_), vk, mods, capsLock) != ch) return false;
+  *key = LayoutKey{};
+  key->key = KeyCode(Layout(layout_), vk);
+  if (mods & kShift) key->modifiers[key->modifierCount++] = KeyCode(Layout(layout_), VK_SHIFT);
+  // Ctrl and Alt together stand for AltGr.
+  if (mods & kCtrl) key->modifiers[key->modifierCount++] = KeyCode(Layout(layout_), VK_CONTROL);
+  if (mods & kAlt) key->modifiers[key->modifierCount++] = KeyCode(Layout(layout_), VK_MENU);
+  return true;
+}
+
+bool Win32LayoutDesktop::TypeUnicodeChar(U4 ch) {
+  if (ch > 0xFFFF) return false;
+  INPUT inputs[2] = {};
+  for (INPUT& in : inputs) {
+    in.type = INPUT_KEYBOARD;
+    in.ki.wScan = static_cast<WORD>(ch);
+    in.ki.dwFlags = KEYEVENTF_UNICODE;
+  }
+  inputs[1].ki.dwFlags |= KEYEVENTF_KEYUP;
+  return ::SendInput(2, inputs, sizeof(INPUT)) == 2;
+}
