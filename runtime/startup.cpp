@@ -8,10 +8,7 @@
 #include "platform/stdstreams.h"
 #include "runtime/fault.h"
 #include "runtime/interrupt.h"
-<<<<<<< HEAD
-=======
 #include "runtime/optionlist.h"
->>>>>>> main
 #include "text/numbers.h"
 #include "time/clock.h"
 

@@ -133,32 +133,6 @@ delayed)
   grep -q '^started ' "$work/w.log" || fail "the window's program never started"
   wait_line "$work/w.log" '^keyup win=top vk=41 '
   ;;
-<<<<<<< HEAD
-daemon)
-  # A daemon program brings the window forward through Frontwin.exe beside it; the window
-  # started last is in front at first.
-  start_window w --title "E2E Daemon Target"
-  ready w
-  start_window o --title "E2E Daemon Other" --x 300 --y 250
-  ready o
-  tapster -daemon_pgm "E2E Daemon Target/A"
-  expect_status 0
-  wait_line "$work/w.log" '^keyup win=top vk=41 '
-  grep -q 'vk=41' "$work/o.log" && fail "the key reached the other window"
-  ;;
-daemon-alone)
-  # Without its sibling the window cannot come forward: the activation error, no keys.
-  start_window w --title "E2E Lone Target"
-  ready w
-  start_window o --title "E2E Lone Other" --x 300 --y 250
-  ready o
-  mkdir -p "$work/alone" && cp "$tapster" "$work/alone/" || fail "cannot copy tapster"
-  tapster=$work/alone/$(basename "$tapster")
-  tapster -daemon_pgm "E2E Lone Target/A"
-  expect_status 1
-  grep -q '^ERROR: ActivateWindow failure' "$work/out.txt" || fail "no activation error"
-  grep -q 'vk=41' "$work/w.log" "$work/o.log" && fail "the key was typed anyway"
-=======
 layout)
   # On a US and on a German keyboard every character that typed text accepts arrives as
   # itself. A client of our own holds the display, so that it cannot reset to the default
@@ -183,7 +157,31 @@ layout)
       sleep 0.05
     done
   done
->>>>>>> main
+  ;;
+daemon)
+  # A daemon program brings the window forward through Frontwin.exe beside it; the window
+  # started last is in front at first.
+  start_window w --title "E2E Daemon Target"
+  ready w
+  start_window o --title "E2E Daemon Other" --x 300 --y 250
+  ready o
+  tapster -daemon_pgm "E2E Daemon Target/A"
+  expect_status 0
+  wait_line "$work/w.log" '^keyup win=top vk=41 '
+  grep -q 'vk=41' "$work/o.log" && fail "the key reached the other window"
+  ;;
+daemon-alone)
+  # Without its sibling the window cannot come forward: the activation error, no keys.
+  start_window w --title "E2E Lone Target"
+  ready w
+  start_window o --title "E2E Lone Other" --x 300 --y 250
+  ready o
+  mkdir -p "$work/alone" && cp "$tapster" "$work/alone/" || fail "cannot copy tapster"
+  tapster=$work/alone/$(basename "$tapster")
+  tapster -daemon_pgm "E2E Lone Target/A"
+  expect_status 1
+  grep -q '^ERROR: ActivateWindow failure' "$work/out.txt" || fail "no activation error"
+  grep -q 'vk=41' "$work/w.log" "$work/o.log" && fail "the key was typed anyway"
   ;;
 missing)
   tapster /TMO=300 "E2E Nobody Here/A"
