@@ -2,6 +2,7 @@
 #pragma once
 #include "runtime/types.h"
 
+#include <string>
 #include <vector>
 
 struct PlatformProcEntry {
@@ -65,9 +66,12 @@ void PlatformPipeClose(void* pipe);
 bool PlatformSiblingProgram(const char* name, char* bf, U4 size);
 // The first file of that name in a folder of the search path; false when none.
 bool PlatformFindInPath(const char* name, char* bf, U4 size);
-// The null device ("NUL" on Windows) and the command interpreter's prefix ("cmd /c ").
+// The null device ("NUL" on Windows).
 const char* PlatformNullDevice();
-const char* PlatformShellPrefix();
+// Makes cmd a command line for the command interpreter ("cmd /c " in front on Windows,
+// with the whole command quoted once more where it holds quotes, which the interpreter
+// strips). Unchanged where the platform starts the interpreter itself.
+void PlatformShellLine(std::string* cmd);
 
 // COM and sockets for the release steps (no-ops where the platform has none).
 bool PlatformCoInitialize();

@@ -18,6 +18,11 @@ bool PlatformSymbolName(U8 address, char* name, U4 size, U8* offset);
 // "(anonymous namespace)::" in front and without its parameter list.
 void SymbolFunctionName(const char* raw, char* name, U4 size);
 
+// Whether address follows a call instruction in loaded code (x86; false elsewhere).
+bool PlatformIsCallReturn(U8 address);
+// Whether the instruction bytes before at form a call (the platforms' shared decoder).
+bool CallPrecedes(const U1* at);
+
 // Start of the module that holds address (0 when unknown).
 U8 PlatformModuleBase(U8 address);
 

@@ -30,3 +30,19 @@ void SymbolFunctionName(const char* raw, char* name, U4 size) {
   FunctionPart(status == 0 && demangled ? demangled : raw, name, size);
   std::free(demangled);
 }
+
+bool CallPrecedes(const U1* at) {
+#if defined(__i386__) || defined(__x86_64__)
+  auto reg = [](U1 modrm) { return (modrm >> 3 & 7) == 2; }; // the call form of opcode FF
+  if (at[-5] == 0xE8) return true;                           // call rel32
+  if (at[-6] == 0xFF && reg(at[-5]) && (at[-5] & 0xC7) == 0x05) return true; // [disp32]
+  if (at[-6] == 0xFF && reg(at[-5]) && (at[-5] >> 6) == 2) return true;      // [reg+disp32]
+  if (at[-3] == 0xFF && reg(at[-2]) && (at[-2] >> 6) == 1) return true;      // [reg+disp8]
+  if (at[-2] == 0xFF && reg(at[-1]) && ((at[-1] >> 6) == 3 || (at[-1] >> 6) == 0))
+    return true; // reg or [reg]
+  return false;
+#else
+  (void)at;
+  return false;
+#endif
+}

@@ -155,21 +155,18 @@ void PrepareCommand(U2 flags, bool set_err, Plan* plan) {
         !PlatformFindInPath((name + ".bat").c_str(), found, sizeof found) &&
         PlatformFindInPath((name + ".exe").c_str(), found, sizeof found)) {
       // A path with blanks would otherwise be split into words.
-      std::string path = std::strchr(found, ' ') ? "\"" + std::string(found) + "\"" : found;
+      std::string path(found);
+      if (path.find(' ') != std::string::npos) {
+        path.insert(path.begin(), '"');
+        path.push_back('"');
+      }
       size_t at = FindNoCase(plan->cmd, name);
       if (at != std::string::npos) plan->cmd.replace(at, name.size(), path);
       ParseCommand(plan->cmd.c_str());
     }
   } else {
-    const char* prefix = PlatformShellPrefix();
-    if (*prefix) {
-      if (!PrefixNoCase(plan->cmd, "cmd.exe ") && !PrefixNoCase(plan->cmd, "cmd ")) {
-        plan->cmd = prefix + plan->cmd;
-        ParseCommand(plan->cmd.c_str());
-      } else if (parsed_cmd.args.size() > 1) {
-        plan->program = parsed_cmd.args[1];
-      }
-    }
+    bool interpreter = PrefixNoCase(plan->cmd, "cmd.exe ") || PrefixNoCase(plan->cmd, "cmd ");
+    if (interpreter && parsed_cmd.args.size() > 1) plan->program = parsed_cmd.args[1];
     const char* null_dev = PlatformNullDevice();
     if ((flags & kExecHide) && !parsed_cmd.stdout_fn[0]) {
       plan->cmd += std::string(" > ") + null_dev;
@@ -179,6 +176,8 @@ void PrepareCommand(U2 flags, bool set_err, Plan* plan) {
       plan->cmd += " 2> " + TempStderrName(plan->program);
       ParseCommand(plan->cmd.c_str());
     }
+    // The redirections stay parsed from the command itself; the interpreter gets it whole.
+    if (!interpreter) PlatformShellLine(&plan->cmd);
   }
   NullDeviceWords(&plan->cmd);
 }
@@ -355,7 +354,8 @@ void ExecSystemMult(U2 flags, const char* first, ...) {
   if (flags & kExecPrint) std::printf("%s\n", cmd.c_str());
   std::fflush(nullptr);
   // The interpreter writes to our streams, as the runtime's system() would let it.
-  std::string line = PlatformShellPrefix() + cmd;
+  std::string line = cmd;
+  PlatformShellLine(&line);
   PlatformChildStart start;
   start.cmd = line.c_str();
   start.inherit = true;
@@ -430,4 +430,12 @@ bool KillExtProc(ExtProcInfo* epi) {
     epi->process_handle = epi->thread_handle = nullptr;
   }
   return true;
+}
+
+void ReleaseExtProc(ExtProcInfo* epi) {
+  if (!epi || epi->pid == 0) return;
+  U4 pid = epi->pid;
+  PlatformCloseChild(epi->process_handle);
+  epi->process_handle = nullptr;
+  RemoveFromList(pid);
 }

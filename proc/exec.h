@@ -59,6 +59,8 @@ bool ExtProcRunning(ExtProcInfo* epi);
 // Ends the child with everything it started; false without a record or child, or when
 // that failed.
 bool KillExtProc(ExtProcInfo* epi);
+// Lets a child run on unwatched: its handle is closed and it leaves the child list.
+void ReleaseExtProc(ExtProcInfo* epi);
 
 // The standard output of the joined command in a tracked buffer (zero-terminated, size in
 // *size), read for at most 5 seconds; null on failure. With set_err the failure and the

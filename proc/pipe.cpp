@@ -92,7 +92,8 @@ char* PipeV(U4* size, bool set_err, const char* first, va_list rest) {
               " stdoutFN=", parsed_cmd.stdout_fn, " stderrFN=", parsed_cmd.stderr_fn,
               " append=", parsed_cmd.stderr_append ? "True" : "False", nullptr);
   }
-  std::string line = PlatformShellPrefix() + cmd;
+  std::string line = cmd;
+  PlatformShellLine(&line);
   PlatformChildStart start;
   start.cmd = line.c_str();
   start.own_group = true;

@@ -173,10 +173,10 @@ int Win32FaultHandler(const FaultRecord& fault, bool vectored) {
 
   // Only a fatal fault reports the error that was pending when it struck.
   ProcessErr();
-  if (!heap) PrintStackFrames(fault.address, fault.frame);
+  if (!heap) PrintStackFrames(fault.address, fault.frame, fault.stack);
   FaultText(text, sizeof text, what, fault.address,
             heap ? "?" : MapSymbolAndOffset(fault.address, true), fault.flags, base);
-  if (!heap) LogStackFrames(fault.address, fault.frame);
+  if (!heap) LogStackFrames(fault.address, fault.frame, fault.stack);
   ReportAndEnd(text);
 }
 

@@ -344,6 +344,7 @@ U1 ProgramExit(U1 status) {
       LogStMult("ProgramExit",
                 PIDIsActive(rec.pid) ? ": Active process: PID=" : ": Inactive process: PID=",
                 static_cast<const char*>(ps), " cmd=", rec.cmd, nullptr);
+      ReleaseExtProc(&ext_proc_list.front());
     } else if (ExtProcExitStatus(&ext_proc_list.front()) != -1) {
       LogStMult("ProgramExit", ": Inactive child process: PID=", static_cast<const char*>(ps),
                 " cmd=", rec.cmd, nullptr);

@@ -145,6 +145,16 @@ char* Callers(U8 start, U2 skip) {
   return callersBf;
 }
 
+// The return address that a faulting function without a frame of its own left on top of
+// the stack; 0 when the frame chain already leads to it or there is none.
+TAP_RAW_STACK_READ U8 LeafReturn(const FrameWalk& walk, U8 frame, U8 stack) {
+  if (!stack || !walk.Valid(stack)) return 0;
+  U8 word = *reinterpret_cast<const uintptr_t*>(static_cast<uintptr_t>(stack));
+  U8 next = 0, ret = 0;
+  if (!PlatformIsCallReturn(word) || (walk.Step(frame, &next, &ret) && ret == word)) return 0;
+  return word;
+}
+
 TAP_RAW_STACK_READ void AppendBytes(char* line, size_t size, const U1* from, U8 end) {
   for (const U1* p = from; reinterpret_cast<uintptr_t>(p) < end; ++p) {
     size_t len = std::strlen(line);
@@ -223,7 +233,7 @@ void PrintStack() {
   std::fflush(stdout);
 }
 
-void LogStackFrames(U8 address, U8 frame) {
+void LogStackFrames(U8 address, U8 frame, U8 stack) {
   if (frame == 0) return;
   FrameWalk walk;
   char line[1024];
@@ -231,6 +241,13 @@ void LogStackFrames(U8 address, U8 frame) {
   ReturnSymbol(address + 1, true, symbol, sizeof symbol);
   std::snprintf(line, sizeof line, "Fault Occurred at %llx: %s",
                 static_cast<unsigned long long>(address), symbol);
+  if (U8 leaf = LeafReturn(walk, frame, stack)) {
+    LogStMult(line, nullptr);
+    ReturnSymbol(leaf, true, symbol, sizeof symbol);
+    std::snprintf(line, sizeof line, "Called from %llx: %s", static_cast<unsigned long long>(leaf),
+                  symbol);
+    LogStMult(line, nullptr);
+  }
   for (U4 i = 0; i < kMaxFrames; ++i) {
     if (IsMain(symbol)) break;
     U8 next = 0, ret = 0;
@@ -258,7 +275,7 @@ void LogStackFrames(U8 address, U8 frame) {
   }
 }
 
-void PrintStackFrames(U8 address, U8 frame) {
+void PrintStackFrames(U8 address, U8 frame, U8 stack) {
   std::printf("%s:\n", "PrintStackFrames");
   FrameWalk walk;
   char symbol[600];
@@ -268,6 +285,10 @@ void PrintStackFrames(U8 address, U8 frame) {
   else {
     ReturnSymbol(address + 1, true, symbol, sizeof symbol);
     std::printf("\tFault Occurred at %llx: %s\n", static_cast<unsigned long long>(address), symbol);
+    if (U8 leaf = LeafReturn(walk, frame, stack)) {
+      ReturnSymbol(leaf, true, symbol, sizeof symbol);
+      std::printf("\tCalled from %llx: %s\n", static_cast<unsigned long long>(leaf), symbol);
+    }
   }
   for (U4 i = 0; i < kMaxFrames; ++i) {
     U8 next = 0, ret = 0;

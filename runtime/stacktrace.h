@@ -23,8 +23,10 @@ void PrintStack();
 // LogStack beginning at address when the stack holds it (a fault seen from its handler).
 void LogStackFrom(U8 address);
 // The stack from a fault's address and frame pointer; nothing for frame 0 (LogStackFrames).
-void LogStackFrames(U8 address, U8 frame);
-void PrintStackFrames(U8 address, U8 frame);
+// stack: the fault's stack pointer, 0 when unknown; a function without a frame of its own
+// left its caller's return address there.
+void LogStackFrames(U8 address, U8 frame, U8 stack = 0);
+void PrintStackFrames(U8 address, U8 frame, U8 stack = 0);
 
 // Stops the program by a fault so that the fault path logs the stack. name is the
 // caller's name (null prints "?"); mode 0 divide by zero, 1 invalid runtime call,

@@ -13,6 +13,7 @@ packages=(
   mingw-w64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   wine wine64 wine32:i386
   groff-base mandoc man-db unzip x11-apps imagemagick
+  python3 # the symbol table written into the Windows executables
 )
 
 missing=()

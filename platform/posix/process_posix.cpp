@@ -378,9 +378,7 @@ const char* PlatformNullDevice() {
   return "/dev/null";
 }
 
-const char* PlatformShellPrefix() {
-  return "";
-}
+void PlatformShellLine(std::string*) {}
 
 bool PlatformCoInitialize() {
   return true;

@@ -157,3 +157,10 @@ __attribute__((no_sanitize("undefined"))) void PlatformRaiseFault(int mode) {
   }
   std::abort();
 }
+
+bool PlatformIsCallReturn(U8 address) {
+  Dl_info info{};
+  if (address < 8 || !dladdr(reinterpret_cast<void*>(static_cast<uintptr_t>(address - 7)), &info))
+    return false;
+  return CallPrecedes(reinterpret_cast<const U1*>(static_cast<uintptr_t>(address)));
+}

@@ -23,8 +23,10 @@ FaultRecord Record(const EXCEPTION_POINTERS* ep) {
   if (ep->ContextRecord) {
 #if defined(_M_IX86) || defined(__i386__)
     r.frame = ep->ContextRecord->Ebp;
+    r.stack = ep->ContextRecord->Esp;
 #elif defined(_M_X64) || defined(__x86_64__)
     r.frame = ep->ContextRecord->Rbp;
+    r.stack = ep->ContextRecord->Rsp;
 #endif
   }
   return r;

@@ -224,8 +224,9 @@ const char* PlatformNullDevice() {
   return "NUL";
 }
 
-const char* PlatformShellPrefix() {
-  return "cmd /c ";
+void PlatformShellLine(std::string* cmd) {
+  if (cmd->find('"') != std::string::npos) *cmd = "\"" + *cmd + "\"";
+  cmd->insert(0, "cmd /c ");
 }
 
 bool PlatformCoInitialize() {

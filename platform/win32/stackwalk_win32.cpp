@@ -1,6 +1,7 @@
 #include "platform/stackwalk.h"
 
 #include "platform/win32/symtab/symtab.h"
+#include "runtime/fault.h"
 
 #include <windows.h>
 // dbghelp.h needs the types of windows.h.
@@ -267,7 +268,19 @@ void PlatformRaiseFault(int mode) {
     volatile int quotient = fault_dividend / fault_divisor;
     (void)quotient;
   } else if (mode == 1) {
-    std::fclose(null_stream); // the runtime calls its invalid-parameter handler
+    // The runtime calls its invalid-parameter handler; a runtime that only sets errno
+    // leaves that to us.
+    std::fclose(null_stream);
+    InvalidParameterHandler();
   }
   std::abort();
+}
+
+bool PlatformIsCallReturn(U8 address) {
+  MEMORY_BASIC_INFORMATION info{};
+  const auto* at = reinterpret_cast<const U1*>(static_cast<uintptr_t>(address));
+  if (address < 8 || VirtualQuery(at - 7, &info, sizeof info) == 0 || info.State != MEM_COMMIT ||
+      !(info.Protect & (PAGE_EXECUTE | PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE)))
+    return false;
+  return CallPrecedes(at);
 }

@@ -17,8 +17,9 @@ struct Probe {
 Probe RunProbe(const std::string& what) {
   auto dir = procrun::FreshDir("fault_" + what);
   Probe p;
-  p.run =
-      procrun::Run(kProbe, {what, "-LOG=" + procrun::NativePath((dir / "p.log").string())}, dir);
+  p.run = procrun::Run(kProbe, {what, "-LOG=" + procrun::NativePath((dir / "p.log").string())}, dir,
+                       // The address sanitizer keeps the fault signals to itself unless told.
+                       "ASAN_OPTIONS=allow_user_segv_handler=1:handle_abort=0");
   p.log = procrun::ReadFile(dir / "p.log");
   p.err = procrun::ReadFile(dir / "p.err");
   std::error_code ec;
@@ -35,9 +36,13 @@ std::vector<std::string> LinesWith(const std::string& text, const std::string& n
   return out;
 }
 
-// True when the log's stack lines name caller before main, with main last.
+// True when the log's stack lines ("Call:", "Called from", "Fault Occurred at") name caller
+// and then main.
 bool StackReachesMain(const std::string& log, const std::string& caller) {
-  auto frames = LinesWith(log, "Call");
+  std::vector<std::string> frames;
+  for (const std::string& line : LinesWith(log, " "))
+    if (line.find("Call") != std::string::npos || line.find("Occurred at") != std::string::npos)
+      frames.push_back(line);
   size_t at = 0;
   for (; at < frames.size() && frames[at].find(caller) == std::string::npos; ++at) {
   }

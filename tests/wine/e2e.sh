@@ -158,6 +158,31 @@ layout)
     done
   done
   ;;
+daemon)
+  # A daemon program brings the window forward through Frontwin.exe beside it; the window
+  # started last is in front at first.
+  start_window w --title "E2E Daemon Target"
+  ready w
+  start_window o --title "E2E Daemon Other" --x 300 --y 250
+  ready o
+  tapster -daemon_pgm "E2E Daemon Target/A"
+  expect_status 0
+  wait_line "$work/w.log" '^keyup win=top vk=41 '
+  grep -q 'vk=41' "$work/o.log" && fail "the key reached the other window"
+  ;;
+daemon-alone)
+  # Without its sibling the window cannot come forward: the activation error, no keys.
+  start_window w --title "E2E Lone Target"
+  ready w
+  start_window o --title "E2E Lone Other" --x 300 --y 250
+  ready o
+  mkdir -p "$work/alone" && cp "$tapster" "$work/alone/" || fail "cannot copy tapster"
+  tapster=$work/alone/$(basename "$tapster")
+  tapster -daemon_pgm "E2E Lone Target/A"
+  expect_status 1
+  grep -q '^ERROR: ActivateWindow failure' "$work/out.txt" || fail "no activation error"
+  grep -q 'vk=41' "$work/w.log" "$work/o.log" && fail "the key was typed anyway"
+  ;;
 missing)
   tapster /TMO=300 "E2E Nobody Here/A"
   expect_status 1

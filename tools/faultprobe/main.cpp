@@ -22,7 +22,8 @@ int* volatile null_pointer = nullptr;
   CrashMe("ProbeCaller", mode);
 }
 
-[[gnu::noinline]] void ProbeWriter() {
+// The undefined-behaviour sanitizer would stop the write before it faults.
+[[gnu::noinline, gnu::no_sanitize("undefined")]] void ProbeWriter() {
   *null_pointer = 1;
 }
 
