@@ -8,6 +8,9 @@
 #include "runtime/settings.h"
 #include "text/numfmt.h"
 
+// Last: no 32-bit calendar time from here on.
+#include "time/crt_time_guard.h"
+
 namespace {
 I8 clock_offset_usecs = 0; // fixed at the first ClockUsecs
 bool clock_offset_set = false;

@@ -2,6 +2,9 @@
 #include "text/numfmt.h"
 #include "time/sttoutm.h"
 
+// Last: no 32-bit calendar time from here on.
+#include "time/crt_time_guard.h"
+
 namespace {
 
 constexpr U2 kFirstEasterYear = 2013, kLastEasterYear = 2099;

@@ -3,6 +3,9 @@
 #include "errlog/errstack.h"
 #include "time/utm.h"
 
+// Last: no 32-bit calendar time from here on.
+#include "time/crt_time_guard.h"
+
 namespace {
 bool IsDigit(char c) {
   return c >= '0' && c <= '9';

@@ -1,5 +1,7 @@
 #include "time/sttoutm.h"
 
+#include "platform/timeofday.h"
+
 #include "errlog/errstack.h"
 #include "text/numfmt.h"
 #include "time/parsetime.h"
@@ -7,6 +9,9 @@
 #include <cerrno>
 #include <ctime>
 #include <string>
+
+// Last: no 32-bit calendar time from here on.
+#include "time/crt_time_guard.h"
 
 namespace {
 
@@ -80,9 +85,12 @@ I8 Mktime(const UTM* utm, bool dst, bool report) {
   tm.tm_min = utm->min;
   tm.tm_sec = utm->sec;
   tm.tm_isdst = 1;
-  errno = 0;
-  const I8 t = I8(std::mktime(&tm));
-  if (t < 0 && report) SeMErrno("mktime", nullptr, errno ? errno : EINVAL);
+  I8 t = -1;
+  int err = 0;
+  if (!PlatformTmToSecs(&tm, &t, &err) || t < 0) {
+    if (report) SeMErrno("mktime", nullptr, err ? err : EINVAL);
+    return -1;
+  }
   return t;
 }
 

@@ -12,6 +12,9 @@
 #include <cstdlib>
 #include <cstring>
 
+// Last: no 32-bit calendar time from here on.
+#include "time/crt_time_guard.h"
+
 const char* const kMonthNames[13] = {"",        "January",  "February", "March",  "April",
                                      "May",     "June",     "July",     "August", "September",
                                      "October", "November", "December"};

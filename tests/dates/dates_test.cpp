@@ -84,6 +84,11 @@ TEST(StToUTM, DefaultsChecksAndMessages) {
   tm.tm_year = 122, tm.tm_mon = 11, tm.tm_mday = 31, tm.tm_hour = 23, tm.tm_isdst = -1;
   EXPECT_EQ(u.timet, I8(std::mktime(&tm)));
   EXPECT_EQ(u.wday, 7);
+  // Past 2038, with the platform's daylight saving and with it forced.
+  ASSERT_TRUE(StToUTM(&u, "7/4/2040 12:00:00", kUtmNoDefaults, 0, 0, true));
+  EXPECT_GT(u.timet, I8(0x7FFFFFFF));
+  ASSERT_TRUE(StToUTM(&u, "7/4/2040 12:00:00 DST", kUtmNoDefaults, 0, 0, true));
+  EXPECT_GT(u.timet, I8(0x7FFFFFFF));
   ASSERT_TRUE(StToUTM(&u, "12/31/2022", kUtmNoDefaults, 0, 0, true));
   EXPECT_EQ(u.hour, kUnsetU1);
   EXPECT_EQ(u.timet, kTimeTUndefined);
