@@ -389,9 +389,9 @@ const char* MemDscText(const void* pt) {
       len += std::snprintf(bf + len, sizeof bf - len, fmt, args...);
   };
   if (in_lpm) add(" lpmx=%u", d.lpmx);
-  if (freed) add(" FREED");
+  if (freed) add("%s", " FREED");
   if (d.alloc_time != 0) add(" elms=%u", ElapsedMsecs(d.alloc_time));
-  add(" txt=");
+  add("%s", " txt=");
   if (len >= 0 && len < static_cast<int>(sizeof bf))
     PrintableText_MyBf(text, n, kAllU4, bf + len, static_cast<U4>(sizeof bf - len));
   return bf;
