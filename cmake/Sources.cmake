@@ -12,7 +12,7 @@ if(WIN32)
   list(APPEND TAPSTER_RT_SOURCES ${_src})
 else()
   file(GLOB _src CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/posix/*.cpp
-       ${CMAKE_SOURCE_DIR}/platform/x11/*.cpp)
+       ${CMAKE_SOURCE_DIR}/platform/x11/*.cpp ${CMAKE_SOURCE_DIR}/platform/wayland/*.cpp)
   list(APPEND TAPSTER_RT_SOURCES ${_src})
 endif()
 
@@ -26,7 +26,8 @@ else()
     message(FATAL_ERROR "libxtst-dev is missing")
   endif()
   find_package(Threads REQUIRED)
-  target_link_libraries(tapster_rt PUBLIC X11::X11 X11::Xtst X11::X11_xcb X11::xcb Threads::Threads ${CMAKE_DL_LIBS})
+  include(cmake/Wayland.cmake)
+  target_link_libraries(tapster_rt PUBLIC tapster_wlr_protocols X11::X11 X11::Xtst X11::X11_xcb X11::xcb Threads::Threads ${CMAKE_DL_LIBS})
   # Callers groups name functions through the dynamic symbol table.
   target_link_options(tapster_rt INTERFACE -rdynamic)
 endif()

@@ -265,8 +265,3 @@ int X11Desktop::ProcessMessages() {
 std::unique_ptr<Desktop> MakeX11Desktop(const char* displayName) {
   return std::make_unique<X11Desktop>(displayName);
 }
-
-Desktop& PlatformDesktop() {
-  static std::unique_ptr<Desktop> desktop = MakeX11Desktop();
-  return *desktop;
-}
