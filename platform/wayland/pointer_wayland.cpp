@@ -75,6 +75,12 @@ U4 WaylandDesktop::SendInput(U4 count, const MouseInputRecord* inputs, int recor
                                               2u * height);
       pointerAt_ = {x, y};
       pointerKnown_ = true;
+      if (in.dwFlags & (kMouseEventfLeftDown | kMouseEventfRightDown | kMouseEventfMiddleDown)) {
+        // The window under the pointer learns of it with this move; the press must come
+        // after the compositor has handled it.
+        zwlr_virtual_pointer_v1_frame(pointer_);
+        if (!RoundTrip()) return i;
+      }
     } else if (in.dwFlags & kMouseEventfMove) {
       zwlr_virtual_pointer_v1_motion(pointer_, now, wl_fixed_from_int(in.dx),
                                      wl_fixed_from_int(in.dy));
@@ -111,5 +117,7 @@ bool WaylandDesktop::GetWindowRect(HWND_T window, WinRect* rect) {
     SeMErrMult("Handle does not refer to an active window", nullptr);
     return false;
   }
+  // A click follows: the pointer is made now, so that the clients have taken it by then.
+  if (pointerManager_ && !EnsurePointer()) return false;
   return SwayWindowRect(t->title, t->appId, t->activated, rect);
 }

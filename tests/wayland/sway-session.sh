@@ -74,7 +74,7 @@ foot_window() {
   : >"$file"
   [ "$(id -u)" -ne 0 ] || chown "$SWAY_USER:" "$file"
   sway_as_user env -i HOME="$SWAY_DIR" XDG_RUNTIME_DIR="$SWAY_RUNTIME" PATH="$PATH" \
-    WAYLAND_DISPLAY=wayland-1 foot -o pad=0x0 -T "$title" \
+    WAYLAND_DISPLAY=wayland-1 foot -o pad=0x0 -w 1024x768 -T "$title" \
     sh -c "stty -icanon -echo; $pre exec cat >> '$file'" >"$SWAY_DIR/foot-$title.log" 2>&1 &
   SWAY_PIDS+=($!)
   wait_for "[ \$(sway_views '$title') -ge 1 ]"

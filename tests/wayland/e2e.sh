@@ -1,0 +1,108 @@
+#!/usr/bin/env bash
+# End-to-end runs of tapster on a private headless sway, against foot terminals that write
+# down what arrives. Usage: e2e.sh CASE TAPSTER BARE_COMPOSITOR WORKDIR
+set -u
+case_name=$1 tapster=$2 bare=$3 work=$4 seat_pointer=$5
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/sway-session.sh"
+trap sway_stop EXIT
+rm -rf "$work" && mkdir -p "$work"
+
+fail() { echo "FAIL: $*"; exit 1; }
+# Wait until file $1 holds exactly $2.
+wait_text() { wait_for "[ \"\$(cat '$1')\" = '$2' ]" 100; }
+run() { "$tapster" "$@" >"$work/out.txt" 2>&1; echo $? >"$work/status"; cat "$work/out.txt"; }
+status() { cat "$work/status"; }
+
+# Text as written whatever the compositor's layout; the named window gets it though the
+# other one had the focus, and the other gets nothing.
+text_case() {
+  sway_start "$work/sway" "$1"
+  foot_window one "$work/one.txt"
+  foot_window two "$work/two.txt"
+  local text='Hello, World _+:*?[]=-;.,09 az AZ'
+  for target in one two one; do
+    local other=two
+    [ $target = one ] || other=one
+    : >"$work/one.txt" && : >"$work/two.txt"
+    swaymsg_q "[title=^$other\$] focus" >/dev/null
+    run "$target/'$text'"
+    [ "$(status)" = 0 ] || fail "status $(status)"
+    wait_text "$work/$target.txt" "$text" || fail "$target got [$(cat "$work/$target.txt")]"
+    [ ! -s "$work/$other.txt" ] || fail "$other got [$(cat "$work/$other.txt")]"
+  done
+}
+
+case $case_name in
+text-us) text_case us ;;
+text-de) text_case de ;;
+text-fr) text_case fr ;;
+missing)
+  sway_start "$work/sway"
+  foot_window one "$work/one.txt"
+  run "/TMO=300" "nosuch/'x'"
+  [ "$(status)" = 1 ] && grep -q 'ERROR: Window "nosuch" not found' "$work/out.txt" || fail "no not-found error"
+  ;;
+refused)
+  # A fullscreen window keeps the focus from the one behind it: no keys may go anywhere.
+  sway_start "$work/sway"
+  foot_window one "$work/one.txt"
+  foot_window two "$work/two.txt"
+  swaymsg_q "[title=^two\$] fullscreen enable" >/dev/null
+  run "one/'abc'"
+  [ "$(status)" = 1 ] && grep -q 'ActivateWindow failure (window=one)' "$work/out.txt" || fail "no activation error"
+  "$tapster" "two/'z'" >/dev/null && wait_text "$work/two.txt" z || fail "two got [$(cat "$work/two.txt")]"
+  [ ! -s "$work/one.txt" ] || fail "one got [$(cat "$work/one.txt")]"
+  ;;
+released)
+  # Keys held when a run fails go up before its keyboard goes away.
+  sway_start "$work/sway"
+  foot_window one "$work/one.txt"
+  WAYLAND_DEBUG=1 "$tapster" "/TMO=200" "one/Shift/D" "one/Ctrl/D" "nosuch/'x'" >"$work/out.txt" 2>"$work/wire.txt"
+  [ $? = 1 ] || fail "the run did not fail"
+  awk '/zwp_virtual_keyboard_v1@[0-9]+\.key\(/ { split($0, a, /[(,)]/); down[a[3]+0] = a[4]+0 }
+       /zwp_virtual_keyboard_v1@[0-9]+\.destroy/ { for (k in down) if (down[k]) { print "held " k; bad = 1 }; seen = 1 }
+       END { exit bad || !seen }' "$work/wire.txt" || fail "keys held at the end: $(grep -c 'key(' "$work/wire.txt") key events"
+  ;;
+click)
+  # A desktop with a mouse: the terminal holds a pointer before ours moves.
+  sway_start "$work/sway"
+  "$seat_pointer" >"$work/seat.txt" &
+  SWAY_PIDS+=($!)
+  wait_for "grep -q ready '$work/seat.txt'" || fail "no seat pointer"
+  foot_window one "$work/one.txt" "printf '\\033[?1000h';"
+  tree() { swaymsg_q -t get_tree | tr -d ' \n' | grep -o '"rect":{[^}]*},"deco_rect":{[^}]*},"window_rect":{[^}]*},"geometry":{[^}]*},"name":"one"'; }
+  width=$(tree | grep -o '"width":[0-9]*' | head -1 | cut -d: -f2)
+  height=$(tree | grep -o '"height":[0-9]*' | head -1 | cut -d: -f2)
+  [ -n "$width" ] && [ -n "$height" ] || fail "no geometry"
+  # The terminal starts at the size of the whole output, which its tile has, and keeps it.
+  tty=$(readlink "/proc/$(pgrep -P "${SWAY_PIDS[-1]}" | head -1)/fd/0")
+  [ "$width" = 1024 ] && [ -c "$tty" ] || fail "no terminal or not the whole output: $tty ${width}x$height"
+  read -r rows cols < <(stty -F "$tty" size)
+  # The middle of cell (column 7, row 3): a cell is at least width / cols wide.
+  x=$(( (width * 13) / (2 * cols) )) y=$(( (height * 5) / (2 * rows) ))
+  run "one/Mouse:L//$y/$x"
+  [ "$(status)" = 0 ] || fail "status $(status)"
+  wait_for "[ \$(wc -c < '$work/one.txt') -ge 6 ]" || fail "no click report"
+  report=$(od -An -tu1 -N6 "$work/one.txt" | tr -s ' ')
+  [ "$report" = " 27 91 77 32 39 35" ] || fail "click report [$report] for $x,$y in ${width}x$height, ${cols}x$rows"
+  ;;
+noproto)
+  # A compositor without the wlroots protocols: the error says what is missing.
+  export XDG_RUNTIME_DIR=$work && chmod 700 "$work"
+  "$bare" bare-1 &
+  bare_pid=$!
+  wait_for "[ -S '$work/bare-1' ]" || fail "the bare compositor did not start"
+  WAYLAND_DISPLAY=bare-1 DISPLAY= run "one/'x'"
+  kill $bare_pid
+  [ "$(status)" = 1 ] && grep -q 'does not offer zwlr_foreign_toplevel_manager_v1' "$work/out.txt" &&
+    grep -q 'zwp_virtual_keyboard_manager_v1' "$work/out.txt" && grep -q 'X11 windows stay reachable through DISPLAY' "$work/out.txt" ||
+    fail "no clear error"
+  WAYLAND_DISPLAY= TAPSTER_BACKEND=wayland run "one/'x'"
+  grep -q 'WAYLAND_DISPLAY is not set' "$work/out.txt" || fail "no error without a display"
+  TAPSTER_BACKEND=mir run "one/'x'"
+  grep -q 'TAPSTER_BACKEND=mir: the backends are x11 and wayland' "$work/out.txt" || fail "no error for a bad backend"
+  ;;
+*) fail "unknown case $case_name" ;;
+esac
+echo "PASS: $case_name"
