@@ -106,6 +106,7 @@ bool WaylandDesktop::Connect(const char* displayName) {
     return false;
   }
   LockDisplay(name_);
+  StartKeyboard();
   return true;
 }
 

@@ -53,27 +53,31 @@ int KeymapFile(const std::string& text) {
 
 } // namespace
 
-bool WaylandDesktop::EnsureKeyboard() {
-  if (keyboard_) return true;
-  if (keyboardFailed_) {
-    SeMErrMult("Wayland: no virtual keyboard", nullptr);
-    return false;
-  }
-  keyboardFailed_ = true;
+void WaylandDesktop::StartKeyboard() {
   BuildKeymap();
   if (!keyState_) {
-    SeMErrMult("Wayland: xkbcommon did not compile the keymap of the keys to type", nullptr);
-    return false;
+    keyboardProblem_ = "Wayland: xkbcommon did not compile the keymap of the keys to type";
+    return;
   }
   int fd = KeymapFile(keymapText_);
   if (fd < 0) {
-    SeMErrno("memfd_create");
-    return false;
+    keyboardProblem_ = "Wayland: memfd_create failed for the keymap";
+    return;
   }
   keyboard_ = zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(keyboardManager_, seat_);
   zwp_virtual_keyboard_v1_keymap(keyboard_, WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1, fd,
                                  static_cast<std::uint32_t>(keymapText_.size() + 1));
   close(fd);
+  wl_display_flush(display_);
+}
+
+bool WaylandDesktop::EnsureKeyboard() {
+  if (keyboardReady_) return true;
+  if (!keyboard_ && keyboardProblem_.empty()) StartKeyboard();
+  if (!keyboardProblem_.empty()) {
+    SeMErrMult(keyboardProblem_.c_str(), nullptr);
+    return false;
+  }
   // Keys sent before the seat has a keyboard, and before the clients have taken it and its
   // keymap, are lost: wait until the compositor shows the keyboard to us as to any client,
   // and has sent us the keymap; the clients got theirs in the same turn.
@@ -85,10 +89,11 @@ bool WaylandDesktop::EnsureKeyboard() {
   }
   ready = ready && WaitFor(kActivateMsecs * 2, [&] { return keymapEchoes_ > 0; }) && RoundTrip();
   if (!ready) {
-    if (!ErrSet) SeMErrMult("Wayland: the compositor did not take our virtual keyboard", nullptr);
+    keyboardProblem_ = "Wayland: the compositor did not take our virtual keyboard";
+    if (!ErrSet) SeMErrMult(keyboardProblem_.c_str(), nullptr);
     return false;
   }
-  keyboardFailed_ = false;
+  keyboardReady_ = true;
   return true;
 }
 

@@ -122,6 +122,9 @@ private:
   void BuildKeymap();
   std::uint32_t KeycodeForVk(U1 vk) const;
   std::uint32_t KeycodeForChar(U4 ch) const;
+  // Made as soon as we are connected, so that the clients take the new keyboard while the
+  // window is looked up and activated; EnsureKeyboard waits for what can be seen of that.
+  void StartKeyboard();
   bool EnsureKeyboard();
   void SendKey(std::uint32_t keycode, bool down);
   void SendModifiersIfChanged();
@@ -158,7 +161,8 @@ private:
   zwp_virtual_keyboard_v1* keyboard_ = nullptr;
   wl_keyboard* echoKeyboard_ = nullptr; // ours: tells that the compositor took the keymap
   int keymapEchoes_ = 0;
-  bool keyboardFailed_ = false;
+  bool keyboardReady_ = false;
+  std::string keyboardProblem_;
 
   zwlr_virtual_pointer_v1* pointer_ = nullptr;
   bool pointerFailed_ = false;
