@@ -10,6 +10,8 @@ packages=(
   googletest libgtest-dev libbenchmark-dev
   libx11-dev libxtst-dev libx11-xcb-dev libxcb1-dev xvfb x11-utils x11-xkb-utils openbox
   xdotool # the benchmark's yardstick only
+  libwayland-dev libwayland-bin libxkbcommon-dev pkgconf # the Wayland backend
+  sway foot zenity wtype # Wayland tests, benchmark (wtype) and demo
   mingw-w64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   wine wine64 wine32:i386
   groff-base mandoc man-db unzip x11-apps imagemagick
