@@ -120,6 +120,9 @@ std::string HelpText() {
   out += "\nA {key} beginning with ' types the text up to the next ' (<Enter> for Enter).\n";
   out += "\nRuntime options (letter case ignored):\n";
   AddOptionLines(out, runtime_options, kRuntimeOptionCount);
+  out += "\nOn Linux the desktop is Wayland when WAYLAND_DISPLAY is set (wlroots compositors such\n"
+         "as sway; Class: matches the app id), else X11 through DISPLAY; TAPSTER_BACKEND=x11 or\n"
+         "TAPSTER_BACKEND=wayland forces one.\n";
   return out;
 }
 

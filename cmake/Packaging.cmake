@@ -52,7 +52,8 @@ else()
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
       "Each argument is one command: a window to find by title or class, a key or\n mouse button to press or a text to type, and coordinates for the mouse.")
-  # The libraries the programs link (X11, XTest, the C and C++ runtimes) become Depends.
+  # The libraries the programs link (X11, XTest, Wayland, xkbcommon, the C and C++ runtimes)
+  # become Depends.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 endif()
 include(CPack)

@@ -91,7 +91,7 @@ package_check_deb() {
   local deb=$1 version=$2 dest=$3 depends f
   [ -f "$deb" ] || package_fail "$deb was not made" || return 1
   depends=$(dpkg-deb -f "$deb" Depends)
-  for f in libc6 libx11-6 libxtst6; do
+  for f in libc6 libx11-6 libxtst6 libwayland-client0 libxkbcommon0; do
     [[ $depends == *"$f"* ]] || package_fail "Depends lacks $f: $depends" || return 1
   done
   # A real install, into a root of its own with an empty package database.
