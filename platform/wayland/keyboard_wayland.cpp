@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <thread>
 
 namespace {
 
@@ -127,10 +128,15 @@ void WaylandDesktop::ReleaseAllKeys() {
 }
 
 bool WaylandDesktop::TextTargetStillThere() {
-  if (!textTarget_) return true;
   if (--chunkLeft_ > 0) return true;
   chunkLeft_ = kTextChunk;
+  // The compositor passes keys on as fast as they come and drops a client that falls too
+  // far behind in reading them: a text goes no faster than a chunk per kChunkMsecs.
+  SteadyClock::time_point due = chunkStart_ + std::chrono::milliseconds(kChunkMsecs);
+  if (SteadyClock::now() < due) std::this_thread::sleep_until(due);
+  chunkStart_ = SteadyClock::now();
   if (!RoundTrip()) return false;
+  if (!textTarget_) return true;
   Toplevel* t = Find(textTarget_);
   if (t && t->activated) return true;
   const std::string& title =

@@ -172,8 +172,10 @@ private:
   HWND_T textTarget_ = 0;
   bool inText_ = false;
   int chunkLeft_ = 0;
+  SteadyClock::time_point chunkStart_{};
 };
 
 inline constexpr std::uint32_t kFirstKeycode = 9; // xkb key codes; evdev code + 8
 inline constexpr int kTextChunk = 16;             // characters between two target checks
+inline constexpr int kChunkMsecs = 4;             // the shortest time one chunk takes
 inline constexpr int kActivateMsecs = 1000;

@@ -87,6 +87,39 @@ click)
   report=$(od -An -tu1 -N6 "$work/one.txt" | tr -s ' ')
   [ "$report" = " 27 91 77 32 39 35" ] || fail "click report [$report] for $x,$y in ${width}x$height, ${cols}x$rows"
   ;;
+closed)
+  # The window closes while its text is typed: the run stops, and at most one chunk of 16
+  # characters can reach the window that gets the focus next.
+  sway_start "$work/sway"
+  foot_window one "$work/one.txt"
+  foot_window two "$work/two.txt"
+  long=$(printf 'abcdefghij%.0s' $(seq 3000))
+  "$tapster" "one/'$long'" >"$work/out.txt" 2>&1 &
+  run_pid=$!
+  wait_for "[ \$(wc -c < '$work/one.txt') -ge 100 ]" || fail "no text arrived"
+  swaymsg_q "[title=^one\$] kill" >/dev/null
+  wait $run_pid
+  [ $? = 1 ] && grep -q 'Text: the window "one" closed before the text was sent whole' "$work/out.txt" ||
+    fail "no error: $(cat "$work/out.txt" | tail -c 300)"
+  [ "$(wc -c < "$work/two.txt")" -le 16 ] || fail "two got $(wc -c < "$work/two.txt") characters"
+  ;;
+turns)
+  # Two runs at once on one display take turns: neither's text lands in the other's window.
+  sway_start "$work/sway"
+  foot_window one "$work/one.txt"
+  foot_window two "$work/two.txt"
+  a=$(printf 'aaaaaaaaaa%.0s' $(seq 1000)) b=$(printf 'bbbbbbbbbb%.0s' $(seq 1000))
+  "$tapster" "one/'$a'" >"$work/a.txt" 2>&1 &
+  pa=$!
+  "$tapster" "two/'$b'" >"$work/b.txt" 2>&1 &
+  pb=$!
+  wait $pa || fail "first run: $(tail -c 300 "$work/a.txt")"
+  wait $pb || fail "second run: $(tail -c 300 "$work/b.txt")"
+  # Exactness is the text cases' job; here each window holds its own run's letters only.
+  wait_for "[ \$(wc -c < '$work/one.txt') -ge 9000 ] && [ \$(wc -c < '$work/two.txt') -ge 9000 ]" 100 ||
+    fail "the texts did not arrive: $(wc -c "$work/one.txt" "$work/two.txt")"
+  [ -z "$(tr -d a < "$work/one.txt")" ] && [ -z "$(tr -d b < "$work/two.txt")" ] || fail "the texts got mixed"
+  ;;
 noproto)
   # A compositor without the wlroots protocols: the error says what is missing.
   export XDG_RUNTIME_DIR=$work && chmod 700 "$work"
