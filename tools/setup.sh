@@ -11,6 +11,7 @@ packages=(
   libx11-dev libxtst-dev libx11-xcb-dev libxcb1-dev xvfb x11-utils x11-xkb-utils openbox
   xdotool # the benchmark's yardstick only
   libwayland-dev libwayland-bin libxkbcommon-dev pkgconf # the Wayland backend
+  wayland-protocols # the benchmark's many windows (xdg-shell)
   sway foot zenity wtype # Wayland tests, benchmark (wtype) and demo
   mingw-w64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   wine wine64 wine32:i386
