@@ -12,6 +12,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <unistd.h>
+#include <xkbcommon/xkbcommon.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -111,14 +112,24 @@ bool WaylandDesktop::Connect(const char* displayName) {
 }
 
 WaylandDesktop::~WaylandDesktop() {
-  if (display_ && !broken_) {
-    ReleaseAllKeys();
-    if (keyboard_) zwp_virtual_keyboard_v1_destroy(keyboard_);
-    if (pointer_) zwlr_virtual_pointer_v1_destroy(pointer_);
-    // The releases must reach the compositor before the keyboard goes away with us.
-    wl_display_roundtrip(display_);
-  }
+  if (display_ && !broken_) ReleaseAllKeys();
+  for (Toplevel& t : toplevels_)
+    if (t.handle) zwlr_foreign_toplevel_handle_v1_destroy(t.handle);
+  if (keyboard_) zwp_virtual_keyboard_v1_destroy(keyboard_);
+  if (pointer_) zwlr_virtual_pointer_v1_destroy(pointer_);
+  if (echoKeyboard_) wl_keyboard_destroy(echoKeyboard_);
+  if (toplevelManager_) zwlr_foreign_toplevel_manager_v1_destroy(toplevelManager_);
+  if (keyboardManager_) zwp_virtual_keyboard_manager_v1_destroy(keyboardManager_);
+  if (pointerManager_) zwlr_virtual_pointer_manager_v1_destroy(pointerManager_);
+  if (seat_) wl_seat_destroy(seat_);
+  if (output_) wl_output_destroy(output_);
+  if (registry_) wl_registry_destroy(registry_);
+  // The releases must reach the compositor before the keyboard goes away with us.
+  if (display_ && !broken_) wl_display_roundtrip(display_);
   if (display_) wl_display_disconnect(display_);
+  if (keyState_) xkb_state_unref(keyState_);
+  if (keymap_) xkb_keymap_unref(keymap_);
+  if (xkb_) xkb_context_unref(xkb_);
 }
 
 void WaylandDesktop::OnGlobal(wl_registry* registry, std::uint32_t name, const char* interface,

@@ -16,12 +16,6 @@
 
 namespace {
 
-std::uint32_t NowMsecs() {
-  return static_cast<std::uint32_t>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now().time_since_epoch())
-          .count());
-}
-
 void EchoKeymap(void* data, wl_keyboard*, std::uint32_t, int fd, std::uint32_t) {
   close(fd);
   static_cast<WaylandDesktop*>(data)->OnKeymapEcho();

@@ -11,12 +11,6 @@
 
 namespace {
 
-std::uint32_t NowMsecs() {
-  return static_cast<std::uint32_t>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now().time_since_epoch())
-          .count());
-}
-
 // A normalised absolute coordinate (0..65535) back to the pixel it was made from.
 int Pixel(I4 normalised, int size) {
   if (size <= 1) return 0;

@@ -26,6 +26,13 @@ struct xkb_state;
 
 using SteadyClock = std::chrono::steady_clock;
 
+// Event times: milliseconds of a clock that only goes forward.
+inline std::uint32_t NowMsecs() {
+  return static_cast<std::uint32_t>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now().time_since_epoch())
+          .count());
+}
+
 struct Toplevel {
   HWND_T id = 0;
   zwlr_foreign_toplevel_handle_v1* handle = nullptr;

@@ -76,7 +76,8 @@ click)
   height=$(tree | grep -o '"height":[0-9]*' | head -1 | cut -d: -f2)
   [ -n "$width" ] && [ -n "$height" ] || fail "no geometry"
   # The terminal starts at the size of the whole output, which its tile has, and keeps it.
-  tty=$(readlink "/proc/$(pgrep -P "${SWAY_PIDS[-1]}" | head -1)/fd/0")
+  foot_pid=${SWAY_PIDS[-1]}
+  tty=$(readlink "/proc/$(cut -d' ' -f1 "/proc/$foot_pid/task/$foot_pid/children")/fd/0")
   [ "$width" = 1024 ] && [ -c "$tty" ] || fail "no terminal or not the whole output: $tty ${width}x$height"
   read -r rows cols < <(stty -F "$tty" size)
   # The middle of cell (column 7, row 3): a cell is at least width / cols wide.

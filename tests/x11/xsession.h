@@ -200,6 +200,7 @@ public:
     if (std::none_of(env.begin(), env.end(),
                      [](const std::string& e) { return e.compare(0, 7, "DISPLAY") == 0; }))
       env.push_back("DISPLAY=" + display_);
+    env.push_back("WAYLAND_DISPLAY"); // a Wayland session around the tests would win otherwise
     pid_t pid = Spawn(argv, env, dir_, fds[1]);
     close(fds[1]);
     char buf[4096];
