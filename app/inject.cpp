@@ -2,9 +2,9 @@
 
 #include "app/heldinput.h"
 #include "app/winlookup.h"
+#include "base/settings.h"
 #include "errlog/errstack.h"
 #include "errlog/pgmlog.h"
-#include "runtime/settings.h"
 
 #include <cstdio>
 

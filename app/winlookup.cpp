@@ -1,11 +1,11 @@
 #include "app/winlookup.h"
 
 #include "app/inject.h"
+#include "base/settings.h"
 #include "errlog/errstack.h"
 #include "errlog/pgmlog.h"
 #include "platform/process.h"
 #include "proc/exec.h"
-#include "runtime/settings.h"
 #include "text/match.h"
 #include "time/clock.h"
 

@@ -1,7 +1,7 @@
 // Finding windows by title or class pattern and bringing them to the front.
 #pragma once
+#include "base/types.h"
 #include "platform/desktop.h"
-#include "runtime/types.h"
 
 #include <cstddef>
 

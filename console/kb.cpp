@@ -1,5 +1,6 @@
 #include "console/kb.h"
 
+#include "base/settings.h"
 #include "console/keymap.h"
 #include "console/keynames.h"
 #include "errlog/errstack.h"
@@ -7,7 +8,6 @@
 #include "platform/console.h"
 #include "platform/interrupt.h"
 #include "runtime/interrupt.h"
-#include "runtime/settings.h"
 #include "runtime/shutdown.h"
 #include "time/clock.h"
 

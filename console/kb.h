@@ -1,7 +1,7 @@
 // The console keyboard: key-event input with a key map, and Ctrl-C / Ctrl-Break turned into
 // an orderly end. Nothing in this program opens it; shutdown always closes it.
 #pragma once
-#include "runtime/types.h"
+#include "base/types.h"
 
 extern bool kb_open; // OpenKB has switched the console's input mode
 

@@ -2,7 +2,7 @@
 // Every failing function sets a message here and returns its failure value; callers
 // test ErrSet and fall through, so the first message travels to the top.
 #pragma once
-#include "runtime/types.h"
+#include "base/types.h"
 
 #include <cstdarg>
 

@@ -1,7 +1,7 @@
 // Running other programs, and the program's list of children that outlive the call.
 #pragma once
-#include "runtime/settings.h"
-#include "runtime/types.h"
+#include "base/settings.h"
+#include "base/types.h"
 
 #include <vector>
 

@@ -1,11 +1,11 @@
 #include "runtime/fault.h"
 
+#include "base/settings.h"
 #include "errlog/errstack.h"
 #include "errlog/notify.h"
 #include "errlog/pgmlog.h"
 #include "platform/fault.h"
 #include "platform/stackwalk.h"
-#include "runtime/settings.h"
 #include "runtime/shutdown.h"
 #include "runtime/stacktrace.h"
 

@@ -1,7 +1,7 @@
 // Start-up and the program's option lookup.
 #pragma once
-#include "runtime/settings.h"
-#include "runtime/types.h"
+#include "base/settings.h"
+#include "base/types.h"
 
 // Reads the library's options, sets up memory tracking, names the program, opens the log,
 // looks at the standard streams and installs the fault handlers. Runs once per process;

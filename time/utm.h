@@ -1,7 +1,7 @@
 // The calendar time record, its conversions, calendar arithmetic, daylight saving and
 // formatting after a sample text.
 #pragma once
-#include "runtime/types.h"
+#include "base/types.h"
 
 #include <ctime>
 
