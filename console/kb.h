@@ -12,6 +12,10 @@ extern bool kb_abort_msg_ctrl_c, kb_abort_msg_break; // "Process aborted by user
 extern bool kb_single_key;                           // KBHit stops at one key (default on)
 extern bool kb_output_on;                            // toggled by Ctrl-O
 
+// The orderly end an abort key takes (reports the error, ends children, gives the exit
+// status); start-up installs it. Null: the program exits at once.
+extern U1 (*kb_program_exit)(U1 status);
+
 // Opens the keyboard; raw adds window and mouse events. Nothing while an error is pending
 // or when it is open already.
 void OpenKB(bool raw);

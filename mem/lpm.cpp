@@ -2,9 +2,9 @@
 
 #include "base/settings.h"
 #include "errlog/errstack.h"
+#include "errlog/stacktrace.h"
 #include "mem/accounting.h"
 #include "mem/poison.h"
-#include "runtime/stacktrace.h"
 #include "text/numfmt.h"
 
 #include <cstdlib>

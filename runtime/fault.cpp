@@ -4,10 +4,10 @@
 #include "errlog/errstack.h"
 #include "errlog/notify.h"
 #include "errlog/pgmlog.h"
+#include "errlog/stacktrace.h"
 #include "platform/fault.h"
 #include "platform/stackwalk.h"
 #include "runtime/shutdown.h"
-#include "runtime/stacktrace.h"
 
 #include <csignal>
 #include <cstdio>

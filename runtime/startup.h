@@ -35,6 +35,10 @@ const char* ProgramName();
 // dflt when the variable is not set, true when it is empty, TrueWord of it otherwise.
 bool EnvBool(const char* name, bool dflt);
 
+// What the lower layers need from above: the error stack's callers text, stack log, text
+// pool and fault end, and the keyboard's orderly end. ProgramInit installs them.
+void InstallLayerHooks();
+
 // Hooks for facilities that start-up sets up when they are linked in (null: skipped).
 // Memory: the reuse-ring arrays, then the tracking itself.
 extern void (*pgm_reuse_rings_hook)();

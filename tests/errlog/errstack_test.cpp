@@ -1,7 +1,8 @@
 #include "errlog/errstack.h"
+#include "errlog/stacktrace.h"
 #include "mem/lpm.h"
 #include "platform/syserr.h"
-#include "runtime/stacktrace.h"
+#include "runtime/startup.h"
 
 #include <gtest/gtest.h>
 
@@ -37,6 +38,7 @@ namespace {
 class ErrStack : public ::testing::Test {
 protected:
   void SetUp() override {
+    InstallLayerHooks();
     InternalMemInit();
     while (ErrLevel > 0)
       PopErr(false);

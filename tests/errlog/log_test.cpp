@@ -2,9 +2,9 @@
 #include "errlog/errstack.h"
 #include "errlog/notify.h"
 #include "errlog/pgmlog.h"
+#include "errlog/stacktrace.h"
 #include "mem/lpm.h"
 #include "platform/fake/fake_clock.h"
-#include "runtime/stacktrace.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "runtime/stacktrace.h"
+#include "errlog/stacktrace.h"
 
 #include "base/settings.h"
 #include "errlog/errstack.h"
