@@ -21,18 +21,6 @@
 #include <cstring>
 #include <string>
 
-const char* const tapster_usage =
-    "Keyboard/Mouse Simulation Utility\n"
-    "---------------------------------\n"
-    "Usage:\n"
-    "\tTapster {win}/{key}/{ud}/{y}/{x}\n"
-    "where:\n"
-    "\t{win} = Window name (\"~\" is wild-card character)\n"
-    "\t{key} = Key or button name\n"
-    "\t{u/d} = Up/down code: \"D\", \"U\", or \"\"DU\" (default = \"DU\")\n"
-    "\t{y}   = Y coordinate\n"
-    "\t{x}   = X coordinate\n";
-
 namespace {
 constexpr U2 kDefaultTimeoutMsecs = 2000;
 constexpr U4 kPauseMsecs = 500;
