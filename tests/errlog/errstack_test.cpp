@@ -138,6 +138,25 @@ TEST_F(ErrStack, CallersGroupNamesTheRaiserAndStaysLast) {
   EXPECT_FALSE(Group().empty());
 }
 
+TEST_F(ErrStack, WithoutHooksItStillWorks) {
+  // Below every other layer, the error stack must not need them to report.
+  InstallErrStackHooks({});
+  SeMErrMult("alone", nullptr);
+  EXPECT_EQ(Text(), "alone [[?]]");
+  EXPECT_EQ(PushErrMessage_LPM(), nullptr);
+  EXPECT_EQ(ErrLevel, 1);
+  PopErr(true);
+  EXPECT_EQ(Front(), "alone");
+  ClearErr();
+  EXPECT_DEATH(
+      {
+        for (int i = 0; i < 10; ++i)
+          PushErr();
+      },
+      "");
+  InstallLayerHooks();
+}
+
 TEST_F(ErrStack, ErrMessageWithAndWithoutKeep) {
   char bf[16] = "untouched";
   EXPECT_EQ(ErrMessage(true, false, bf, sizeof bf), nullptr);
