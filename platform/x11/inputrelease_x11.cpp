@@ -219,6 +219,7 @@ void X11InputRelease::SendAfterResume(int fd) const {
     std::memcpy(keys.bytes, &first, sizeof first);
   }
   const Requests& mapping = mapping_.Current();
+  if (keys.size == 0 && mapping.size == 0) return;
   if (!SendAll(idleFd_, keys.bytes, keys.size, 0) ||
       !SendAll(idleFd_, mapping.bytes, mapping.size, 0) || !SendRoundTrip(idleFd_))
     return;

@@ -192,7 +192,7 @@ fault)
   for fault in crash0 segv; do
     INPUTFAULT=$fault INPUTFAULT_AFTER=200 tapster "E2E Fault/Shift/D" "E2E Fault/'$text'"
     expect_status 1
-    grep -q '^ERROR: .*Program Fault' "$work/out.txt" || fail "$fault: no fault reported"
+    grep -q '^Program Fault: Error' "$work/out.txt" || fail "$fault: no fault reported"
     end=$((SECONDS + limit))
     until grep -E '^key(down|up) win=top vk=10 ' "$work/w.log" | tail -1 | grep -q '^keyup'; do
       [ $SECONDS -lt $end ] || fail "$fault: Shift still down"
