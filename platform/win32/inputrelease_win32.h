@@ -2,7 +2,7 @@
 // records that release them, so that an exception handler can send them with SendInput
 // alone.
 #pragma once
-#include "runtime/types.h"
+#include "base/types.h"
 
 // A key event about to be sent (press) or just sent (release), flags as keybd_event's.
 void Win32NoteKeyEvent(U1 vk, U1 scan, U4 flags);

@@ -5,7 +5,7 @@
 //   segv                      a write through a null pointer
 #include "app/driver.h"
 #include "platform/desktop.h"
-#include "runtime/stacktrace.h"
+#include "errlog/stacktrace.h"
 
 #include <cstdlib>
 #include <cstring>
