@@ -5,7 +5,7 @@
 
 inline constexpr U4 kInterruptCtrlC = 1; // Ctrl-C, SIGINT
 inline constexpr U4 kInterruptBreak = 2; // Ctrl-Break
-inline constexpr U4 kInterruptEnd = 4;   // SIGTERM, SIGHUP, the console window closed
+inline constexpr U4 kInterruptEnd = 4;   // SIGTERM, SIGHUP, SIGQUIT..., the console closed
 inline constexpr U4 kInterruptAll = 7;
 
 // Installs the handlers once; a signal the program was started ignoring stays ignored.

@@ -6,6 +6,7 @@
 #include "errlog/pgmlog.h"
 #include "errlog/stacktrace.h"
 #include "platform/fault.h"
+#include "platform/inputrelease.h"
 #include "platform/stackwalk.h"
 #include "runtime/shutdown.h"
 
@@ -138,6 +139,10 @@ int Win32FaultHandler(const FaultRecord& fault, bool vectored) {
       fault.code != kRpcNullRefPointer)
     return kFaultContinueSearch;
   std::lock_guard<std::recursive_mutex> lock(FaultLock());
+  // Keys held must not outlast the program, whatever the rest of the handler meets.
+  if (fault.code != kRpcServerUnavailable && fault.code != kRpcNullRefPointer &&
+      fault.code != kCppException)
+    PlatformReleaseInputNow();
   log_flush = true;
   if (handler_guard) PlatformExitNow(1);
   handler_guard = true;
@@ -181,6 +186,7 @@ int Win32FaultHandler(const FaultRecord& fault, bool vectored) {
 }
 
 void InvalidParameterHandler() {
+  PlatformReleaseInputNow();
   log_flush = true;
   if (fault_mode) PlatformExitNow(1);
   fault_mode = 2;
@@ -195,6 +201,7 @@ void InvalidParameterHandler() {
 }
 
 void SignalFaultHandler(int signo, U8 address) {
+  PlatformReleaseInputNow();
   log_flush = true;
   if (handler_guard) PlatformExitNow(1);
   handler_guard = true;

@@ -52,7 +52,7 @@ bool PlatformInstallFaultHandlers() {
   // program with status 1, instead of the kernel killing it with the signal's status.
   sa.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_NODEFER;
   sigemptyset(&sa.sa_mask);
-  for (int signo : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT})
+  for (int signo : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTRAP, SIGSYS})
     ok = sigaction(signo, &sa, nullptr) == 0 && ok;
   return ok;
 }

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <csignal>
 #include <ctime>
+#include <initializer_list>
 
 namespace {
 
@@ -30,8 +31,19 @@ void PlatformInstallInterruptHandlers() {
   if (installed) return;
   installed = true;
   Catch(SIGINT);
-  Catch(SIGTERM);
-  Catch(SIGHUP);
+  // Every other signal whose default would end the process at once, with keys down and the
+  // log unwritten. SIGPIPE is ignored: a failed write reports itself.
+  for (int sig : {SIGTERM, SIGHUP, SIGQUIT, SIGALRM, SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF, SIGXCPU,
+                  SIGXFSZ, SIGIO})
+    Catch(sig);
+#ifdef SIGPWR
+  Catch(SIGPWR);
+#endif
+#ifdef SIGSTKFLT
+  Catch(SIGSTKFLT);
+#endif
+  for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig)
+    Catch(sig);
 }
 
 void PlatformInterruptibleSleep(U4 msecs) {

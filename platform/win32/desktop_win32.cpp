@@ -1,5 +1,6 @@
 // The real Win32 desktop: every call goes straight to user32.
 #include "platform/desktop.h"
+#include "platform/win32/inputrelease_win32.h"
 #include "platform/win32/keylayout_win32.h"
 
 #include <windows.h>
@@ -193,8 +194,12 @@ public:
 
   U4 MapVirtualKeyA(U4 code, U4 mapType) override { return ::MapVirtualKeyA(code, mapType); }
 
+  // A press is noted before it goes out and a release after: a fault between the two
+  // may release once too often, never too seldom.
   void keybd_event(U1 virtualKey, U1 scanCode, U4 flags, std::uintptr_t extraInfo) override {
+    if (!(flags & KEYEVENTF_KEYUP)) Win32NoteKeyEvent(virtualKey, scanCode, flags);
     ::keybd_event(virtualKey, scanCode, flags, extraInfo);
+    if (flags & KEYEVENTF_KEYUP) Win32NoteKeyEvent(virtualKey, scanCode, flags);
   }
 
   U4 SendInput(U4 count, const MouseInputRecord* inputs, int recordSize) override {
@@ -215,7 +220,12 @@ public:
       r.mi.time = inputs[i].time;
       r.mi.dwExtraInfo = inputs[i].dwExtraInfo;
     }
-    return ::SendInput(count, records.data(), sizeof(INPUT));
+    for (const INPUT& r : records)
+      if (r.type == INPUT_MOUSE) Win32NoteMouseDowns(r.mi.dwFlags);
+    U4 sent = ::SendInput(count, records.data(), sizeof(INPUT));
+    for (U4 i = 0; i < sent; ++i)
+      if (records[i].type == INPUT_MOUSE) Win32NoteMouseUps(records[i].mi.dwFlags);
+    return sent;
   }
 
   bool GetCursorPos(WinPoint* point) override {

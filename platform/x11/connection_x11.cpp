@@ -63,6 +63,8 @@ void OnXIOExit(Display* dpy, void*) {
 X11Desktop::X11Desktop(const char* displayName) {
   if (displayName) name_ = displayName, named_ = true;
   live_desktops.push_back(this);
+  // A server that froze mid-text must find the releases behind the presses when it wakes.
+  watchdog_.BeforeGiveUp([this](int fd) { release_.SendAfterResume(fd); });
 }
 
 X11Desktop::~X11Desktop() {
@@ -103,6 +105,8 @@ void X11Desktop::PushNoAnswer(const char* call) {
 }
 
 bool X11Desktop::Ready() {
+  // A fault handler has the connection now; the program is ending.
+  if (PlatformInputReleased()) return false;
   if (dpy_) {
     if (lost_) {
       PushLost();

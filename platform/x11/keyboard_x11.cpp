@@ -74,6 +74,7 @@ KeyCode X11Desktop::KeycodeForKeysym(KeySym keysym, bool report) {
     }
     std::copy(syms.begin(), syms.end(), row);
     spareBound_.push_back(code);
+    NoteLentKeys();
     return code;
   }
   if (spareBound_.empty()) {
@@ -141,6 +142,7 @@ void X11Desktop::RestoreSpareKeys() {
       if (c == code) c = 0;
   }
   spareBound_.clear();
+  NoteLentKeys();
   recycle_ = 0;
   XSync(dpy_, False);
 }
@@ -228,6 +230,6 @@ void X11Desktop::keybd_event(U1 virtualKey, U1 scanCode, U4 flags, std::uintptr_
   else if (scanCode)
     code = static_cast<KeyCode>(scanCode + 8);
   if (!code) return;
-  XTestFakeKeyEvent(dpy_, code, (flags & kKeyEventfKeyUp) ? False : True, CurrentTime);
+  FakeKey(code, !(flags & kKeyEventfKeyUp));
   if (!inText_) XFlush(dpy_);
 }

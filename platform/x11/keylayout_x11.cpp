@@ -139,8 +139,8 @@ bool X11Desktop::TypeUnicodeChar(U4 ch) {
   RefreshKeyboardIfChanged();
   KeyCode code = KeycodeForKeysym(KeysymOfChar(ch), true);
   if (!code) return false;
-  XTestFakeKeyEvent(dpy_, code, True, CurrentTime);
-  XTestFakeKeyEvent(dpy_, code, False, CurrentTime);
+  FakeKey(code, true);
+  FakeKey(code, false);
   if (!inText_) XFlush(dpy_);
   return true;
 }

@@ -41,19 +41,19 @@ U4 X11Desktop::SendInput(U4 count, const MouseInputRecord* inputs, int recordSiz
         XTestFakeRelativeMotionEvent(dpy_, in.dx, in.dy, CurrentTime);
     }
     // Presses before releases, so that one record can carry a whole click.
-    if (f & kMouseEventfLeftDown) XTestFakeButtonEvent(dpy_, Button1, True, CurrentTime);
-    if (f & kMouseEventfRightDown) XTestFakeButtonEvent(dpy_, Button3, True, CurrentTime);
-    if (f & kMouseEventfMiddleDown) XTestFakeButtonEvent(dpy_, Button2, True, CurrentTime);
-    if (f & kMouseEventfLeftUp) XTestFakeButtonEvent(dpy_, Button1, False, CurrentTime);
-    if (f & kMouseEventfRightUp) XTestFakeButtonEvent(dpy_, Button3, False, CurrentTime);
-    if (f & kMouseEventfMiddleUp) XTestFakeButtonEvent(dpy_, Button2, False, CurrentTime);
+    if (f & kMouseEventfLeftDown) FakeButton(Button1, true);
+    if (f & kMouseEventfRightDown) FakeButton(Button3, true);
+    if (f & kMouseEventfMiddleDown) FakeButton(Button2, true);
+    if (f & kMouseEventfLeftUp) FakeButton(Button1, false);
+    if (f & kMouseEventfRightUp) FakeButton(Button3, false);
+    if (f & kMouseEventfMiddleUp) FakeButton(Button2, false);
     if (f & kMouseEventfWheel) {
       // One notch is 120; X scrolls with buttons 4 (away) and 5 (towards the user).
       I4 notches = static_cast<I4>(in.mouseData) / 120;
       unsigned int button = notches >= 0 ? Button4 : Button5;
       for (I4 n = notches >= 0 ? notches : -notches; n > 0; --n) {
-        XTestFakeButtonEvent(dpy_, button, True, CurrentTime);
-        XTestFakeButtonEvent(dpy_, button, False, CurrentTime);
+        FakeButton(button, true);
+        FakeButton(button, false);
       }
     }
   }

@@ -1,6 +1,7 @@
 #include "platform/x11/watchdog_x11.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,7 +18,18 @@ X11Watchdog::~X11Watchdog() {
 void X11Watchdog::Watch(int fd) {
   std::lock_guard<std::mutex> lock(mutex_);
   fd_ = fd;
-  if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
+  if (thread_.joinable()) return;
+  // A signal must reach the main thread: its handlers act on what that thread does.
+  sigset_t all, old;
+  sigfillset(&all);
+  pthread_sigmask(SIG_SETMASK, &all, &old);
+  thread_ = std::thread([this] { Run(); });
+  pthread_sigmask(SIG_SETMASK, &old, nullptr);
+}
+
+void X11Watchdog::BeforeGiveUp(std::function<void(int fd)> last) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  last_ = std::move(last);
 }
 
 void X11Watchdog::Arm() {
@@ -46,8 +58,10 @@ void X11Watchdog::Run() {
     } else {
       struct stat st;
       if (fd_ >= 0 && fstat(fd_, &st) == 0 && S_ISSOCK(st.st_mode)) {
-        shutdown(fd_, SHUT_RDWR);
+        if (last_) last_(fd_);
+        // Set before the waiting call wakes, which reads it to name its error.
         timedOut_ = true;
+        shutdown(fd_, SHUT_RDWR);
       }
       until_ = {};
     }

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -15,8 +16,10 @@ public:
   X11Watchdog(const X11Watchdog&) = delete;
   X11Watchdog& operator=(const X11Watchdog&) = delete;
 
-  // The socket to shut down; -1 for none yet.
+  // The socket to shut down; -1 for none yet. Signals go to the other threads.
   void Watch(int fd);
+  // Runs on the watchdog's thread with the socket, just before it is shut down.
+  void BeforeGiveUp(std::function<void(int fd)> last);
   // A call that may wait begins now: it has the whole limit from here.
   void Arm();
   // No call waits any more.
@@ -36,6 +39,7 @@ private:
   std::thread thread_;
   std::chrono::steady_clock::time_point until_{}; // zero while nothing waits
   int fd_ = -1;
+  std::function<void(int)> last_;
   bool stop_ = false;
   std::atomic<bool> timedOut_{false};
 };

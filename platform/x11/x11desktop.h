@@ -8,7 +8,9 @@
 // takes the errors of its own requests, and the errors of unsynchronised requests are
 // reported by the next call.
 #pragma once
+#include "platform/inputrelease.h"
 #include "platform/x11/desktop_x11.h"
+#include "platform/x11/inputrelease_x11.h"
 #include "platform/x11/watchdog_x11.h"
 
 #include <X11/Xlib.h>
@@ -92,22 +94,25 @@ private:
   // Held by every call that talks to the server: none waits longer than the watchdog's limit.
   class XCall {
   public:
-    explicit XCall(X11Desktop* desktop) : d_(desktop) {
+    // After a fault handler sent the releases, the program only ends: nothing is armed.
+    explicit XCall(X11Desktop* desktop) : d_(desktop), armed_(!PlatformInputReleased()) {
+      if (!armed_) return;
       d_->watchdog_.Arm();
       ++d_->callDepth_;
     }
     ~XCall() {
-      if (--d_->callDepth_ == 0) d_->watchdog_.Disarm();
+      if (armed_ && --d_->callDepth_ == 0) d_->watchdog_.Disarm();
     }
     XCall(const XCall&) = delete;
     XCall& operator=(const XCall&) = delete;
 
   private:
     X11Desktop* d_;
+    bool armed_;
   };
 
   bool Ready();
-  bool ReadyQuiet() { return dpy_ && !lost_; }
+  bool ReadyQuiet() { return dpy_ && !lost_ && !PlatformInputReleased(); }
   // Push the errors of earlier unsynchronised requests.
   void ReportLateErrors();
   unsigned long Mark() { return NextRequest(dpy_); }
@@ -148,6 +153,12 @@ private:
   void BeginEnumeration() { ++enumDepth_; }
   void EndEnumeration();
 
+  // Injected events, kept ready to be released by a fault handler.
+  void FakeKey(KeyCode code, bool down);
+  void FakeButton(unsigned int button, bool down);
+  void PrepareRelease();
+  void NoteLentKeys() { release_.Lent(spareBound_, symsPerCode_); }
+
   // Keyboard.
   void LoadKeyboard();
   void RefreshKeyboardIfChanged();
@@ -163,6 +174,8 @@ private:
   void LoadLayout();
   KeySym KeysymAt(KeyCode code, unsigned int state) const;
 
+  X11InputRelease release_;
+  bool releaseTried_ = false;
   X11Watchdog watchdog_{std::chrono::seconds(5)};
   int callDepth_ = 0;
   std::string name_;

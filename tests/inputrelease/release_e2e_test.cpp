@@ -56,12 +56,14 @@ protected:
     before = Mapping(x->dpy());
   }
 
-  // tapster in the background, its output into the file out.
-  pid_t Start(const std::vector<std::string>& args, const std::string& out = "out.txt") {
-    std::vector<std::string> argv{TAPSTER_EXE};
+  // tapster in the background, its output into the file out; env as Spawn's.
+  pid_t Start(const std::vector<std::string>& args, const std::string& out = "out.txt",
+              std::vector<std::string> env = {}, const char* exe = TAPSTER_EXE) {
+    std::vector<std::string> argv{exe};
     argv.insert(argv.end(), args.begin(), args.end());
     int fd = open((x->dir() + "/" + out).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = Spawn(argv, {"DISPLAY=" + x->display()}, x->dir(), fd);
+    env.push_back("DISPLAY=" + x->display());
+    pid_t pid = Spawn(argv, env, x->dir(), fd);
     close(fd);
     return pid;
   }
@@ -76,10 +78,21 @@ protected:
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   }
   std::string Out(const std::string& out = "out.txt") { return FileText(x->dir() + "/" + out); }
-  std::string ErrFile() { return FileText(x->dir() + "/tapster.err"); }
+  std::string ErrFile(const std::string& name = "tapster") {
+    return FileText(x->dir() + "/" + name + ".err");
+  }
+  // Nothing down and no key code lent, once the server has carried out what it was sent.
+  void ExpectCleanSoon(const std::string& what) {
+    WaitUntil([&] { return Held(x->dpy()).empty() && Mapping(x->dpy()) == before; });
+    ExpectClean(what);
+  }
   void ExpectClean(const std::string& what) {
     EXPECT_EQ(Held(x->dpy()), "") << what;
-    EXPECT_TRUE(Mapping(x->dpy()) == before) << what << ": a key code is still lent";
+    std::vector<KeySym> now = Mapping(x->dpy());
+    std::string lent;
+    for (std::size_t i = 0; i < now.size() && i < before.size(); ++i)
+      if (now[i] != before[i]) lent += " " + std::to_string(i) + ":" + std::to_string(now[i]);
+    EXPECT_TRUE(now == before) << what << ": a key code is still lent:" << lent;
   }
 
   std::unique_ptr<XSession> x;
@@ -121,8 +134,8 @@ TEST_F(Release, AWindowClosedMidTextLeavesNoShiftDown) {
 TEST_F(Release, SignalsEndTheRunInOrder) {
   // Long enough that the run is still typing when the signal comes.
   std::string text(100000, '_');
-  for (int sig : {SIGINT, SIGTERM}) {
-    std::string name = sig == SIGINT ? "SIGINT" : "SIGTERM";
+  for (int sig : {SIGINT, SIGTERM, SIGQUIT, SIGALRM}) {
+    std::string name = sigabbrev_np(sig);
     std::size_t typed = win->Typed().size();
     pid_t pid = Start({"Target/'" + text + "'"});
     ASSERT_TRUE(WaitUntil([&] { return win->Typed().size() > typed + 5; }));
@@ -137,7 +150,50 @@ TEST_F(Release, SignalsEndTheRunInOrder) {
     EXPECT_EQ(Wait(pid), 1) << name << Out();
     ExpectClean(name + " in a wait");
     EXPECT_NE(ErrFile().find("ERROR: Process aborted"), std::string::npos) << ErrFile();
+    EXPECT_NE(FileText(x->dir() + "/tapster.log").find("ERROR: Process aborted"), std::string::npos)
+        << name;
   }
+}
+
+TEST_F(Release, FaultsMidTextLeaveNoKeyDownAndNoKeyCodeLent) {
+  // Shift held, F20 and Zoom on key codes lent for them (Zoom held), then a long text.
+  const std::vector<std::string> args{"Target/Shift/D", "Target/F20", "Target/Zoom/D",
+                                      "Target/'" + std::string(100000, '_') + "'"};
+  for (int sig : {SIGSEGV, SIGABRT}) {
+    std::size_t typed = win->Typed().size();
+    pid_t pid = Start(args);
+    ASSERT_TRUE(WaitUntil([&] { return win->Typed().size() > typed + 5; }));
+    kill(pid, sig);
+    EXPECT_EQ(Wait(pid), 1) << sig << Out();
+    ExpectCleanSoon(std::string(sigabbrev_np(sig)) + " mid-text");
+    EXPECT_NE(ErrFile().find(sig == SIGSEGV ? "Invalid memory segment access" : "Abort ("),
+              std::string::npos)
+        << ErrFile();
+  }
+  // Faults of its own, inside the desktop while it types (the 2000th key event).
+  const char* says[] = {"Floating point exception", "Invalid parameter fault",
+                        "Invalid memory segment access"};
+  int i = 0;
+  for (const char* fault : {"crash0", "crash1", "segv"}) {
+    pid_t pid = Start(args, "out.txt",
+                      {std::string("INPUTFAULT=") + fault, "INPUTFAULT_AFTER=2000"}, PROBE_EXE);
+    EXPECT_EQ(Wait(pid), 1) << fault << Out();
+    ExpectCleanSoon(fault);
+    EXPECT_NE(ErrFile("inputfaultprobe").find(says[i++]), std::string::npos)
+        << fault << ErrFile("inputfaultprobe");
+  }
+}
+
+TEST_F(Release, AServerFrozenMidTextWakesWithNoKeyDown) {
+  std::size_t typed = win->Typed().size();
+  pid_t pid = Start({"Target/Shift/D", "Target/F20", "Target/'" + std::string(100000, '_') + "'"});
+  ASSERT_TRUE(WaitUntil([&] { return win->Typed().size() > typed + 5; }));
+  kill(x->server(), SIGSTOP);
+  const int status = Wait(pid);
+  kill(x->server(), SIGCONT);
+  EXPECT_EQ(status, 1) << Out();
+  EXPECT_NE(Out().find("did not answer within 5 seconds"), std::string::npos) << Out();
+  ExpectCleanSoon("server frozen mid-text");
 }
 
 TEST_F(Release, AReaderThatGoesAwayEndsTheRunInOrder) {

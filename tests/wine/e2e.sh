@@ -183,6 +183,23 @@ daemon-alone)
   grep -q '^ERROR: ActivateWindow failure' "$work/out.txt" || fail "no activation error"
   grep -q 'vk=41' "$work/w.log" "$work/o.log" && fail "the key was typed anyway"
   ;;
+fault)
+  # The program faults mid-text with Shift held (this case runs inputfaultprobe, tapster
+  # with a fault of its own): the handler lets Shift go.
+  start_window w --title "E2E Fault"
+  ready w
+  text=$(printf '_%.0s' $(seq 400))
+  for fault in crash0 segv; do
+    INPUTFAULT=$fault INPUTFAULT_AFTER=200 tapster "E2E Fault/Shift/D" "E2E Fault/'$text'"
+    expect_status 1
+    grep -q '^Program Fault: Error' "$work/out.txt" || fail "$fault: no fault reported"
+    end=$((SECONDS + limit))
+    until grep -E '^key(down|up) win=top vk=10 ' "$work/w.log" | tail -1 | grep -q '^keyup'; do
+      [ $SECONDS -lt $end ] || fail "$fault: Shift still down"
+      sleep 0.05
+    done
+  done
+  ;;
 missing)
   tapster /TMO=300 "E2E Nobody Here/A"
   expect_status 1
