@@ -26,6 +26,10 @@ bool CheckInterrupt() {
   return true;
 }
 
+bool InterruptRaised() {
+  return raised;
+}
+
 void ClaimInterrupts(U4 mask) {
   claimed = mask & kInterruptAll;
 }

@@ -11,6 +11,8 @@ bool InterruptRequested();
 // With a request waiting: raises "Process aborted" (once per run) and returns true.
 // Otherwise returns ErrSet.
 bool CheckInterrupt();
+// "Process aborted" was raised: the run is ending, and the error must not be cleared.
+bool InterruptRaised();
 
 // Requests of the kinds in mask (kInterrupt... of platform/interrupt.h) are left to the
 // caller, the open console keyboard, instead of ending the program; 0 gives them back.

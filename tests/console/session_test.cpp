@@ -167,4 +167,71 @@ TEST(ConsoleSession, EndSignalsDuringAWindowWait) {
   }
 }
 
+namespace {
+
+// The processes whose ids the file lists are all gone.
+bool AllGone(const fs::path& pids) {
+  std::ifstream in(pids);
+  int count = 0;
+  for (pid_t pid; in >> pid; ++count)
+    if (kill(pid, 0) == 0) return false;
+  return count == 2;
+}
+
+} // namespace
+
+TEST(ConsoleSession, InterruptsEndChildWaitsAndPipeReads) {
+  // The child's shell notes its own id and that of a grandchild, then waits for ever.
+  const std::string tree = "sh -c 'echo $$ > tree.pids; sleep 100 & echo $! >> tree.pids; wait'";
+  struct Case {
+    const char* mode;
+    int sig;
+    bool typed;
+  };
+  for (const Case c : {Case{"child", SIGINT, true}, Case{"child", SIGTERM, false},
+                       Case{"pipe", SIGINT, true}, Case{"pipe", SIGTERM, false}}) {
+    SCOPED_TRACE(std::string(c.mode) + " " + std::to_string(c.sig));
+    Session s({c.mode, tree});
+    ASSERT_GT(s.pid, 0);
+    ASSERT_TRUE(s.Saw("running")) << s.seen;
+    ASSERT_TRUE(WaitFor([&] {
+      std::ifstream in(s.dir / "tree.pids");
+      std::string a, b;
+      return bool(in >> a >> b);
+    })) << s.seen
+        << ReadFile(s.dir / "kbprobe.log");
+    const auto start = std::chrono::steady_clock::now();
+    if (c.typed)
+      s.Type("\x03");
+    else
+      kill(s.pid, c.sig);
+    EXPECT_EQ(s.Ended(), 1) << s.seen;
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - start);
+    // The child sleeps 100 s: an interrupt that waited for it would take that long.
+    EXPECT_LT(took.count(), 20000);
+    std::printf("%s signal %d: ended after %lld ms\n", c.mode, c.sig,
+                static_cast<long long>(took.count()));
+    EXPECT_NE(s.seen.find("ERROR: Process aborted"), std::string::npos) << s.seen;
+    EXPECT_TRUE(WaitFor([&] { return AllGone(s.dir / "tree.pids"); }))
+        << ReadFile(s.dir / "tree.pids");
+    const std::string log = ReadFile(s.dir / "kbprobe.log");
+    EXPECT_NE(log.find("ERROR: Process aborted"), std::string::npos) << log;
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back(), '\n') << log;
+  }
+}
+
+TEST(ConsoleSession, CtrlCByteEndsACharacterRead) {
+  Session s({"getch"});
+  ASSERT_GT(s.pid, 0);
+  ASSERT_TRUE(s.Saw("ready")) << s.seen;
+  s.Type("a");
+  ASSERT_TRUE(s.Saw("char=97")) << s.seen;
+  s.Type("\x03"); // read as a character here, not turned into a signal
+  EXPECT_EQ(s.Ended(), 1) << s.seen;
+  EXPECT_NE(s.seen.find("Ctrl-C abort\r\n"), std::string::npos) << s.seen;
+  EXPECT_EQ(s.seen.find("char=3"), std::string::npos) << s.seen;
+}
+
 #endif
