@@ -164,3 +164,8 @@ bool PlatformIsCallReturn(U8 address) {
     return false;
   return CallPrecedes(reinterpret_cast<const U1*>(static_cast<uintptr_t>(address)));
 }
+
+// Frame pointers form a chain here.
+U4 PlatformUnwindFrames(const void*, U8*, U8*, U4) {
+  return 0;
+}

@@ -24,6 +24,55 @@ U4 PlatformCaptureStack(U8* addresses, U4 max) {
   return n;
 }
 
+#if defined(_WIN64)
+namespace {
+// One frame outward through the unwind tables; false when the stack leaves the thread's
+// stack or goes no further out.
+bool UnwindStep(CONTEXT* ctx, U8 low, U8 high) {
+  DWORD64 imageBase = 0;
+  PRUNTIME_FUNCTION fn = RtlLookupFunctionEntry(ctx->Rip, &imageBase, nullptr);
+  DWORD64 sp = ctx->Rsp;
+  if (sp < low || sp + 8 > high || sp % 8 != 0) return false;
+  if (fn) {
+    void* handlerData = nullptr;
+    DWORD64 establisher = 0;
+    RtlVirtualUnwind(UNW_FLAG_NHANDLER, imageBase, ctx->Rip, fn, ctx, &handlerData, &establisher,
+                     nullptr);
+  } else {
+    // A leaf function keeps no frame: its return address is on top of the stack.
+    ctx->Rip = *reinterpret_cast<const DWORD64*>(sp);
+    ctx->Rsp = sp + 8;
+  }
+  return ctx->Rip != 0 && ctx->Rsp > sp && ctx->Rsp <= high;
+}
+} // namespace
+
+[[gnu::noinline]] U4 PlatformUnwindFrames(const void* context, U8* frames, U8* rets, U4 max) {
+  U8 low = 0, high = 0;
+  if (!PlatformStackBounds(&low, &high)) return 0;
+  CONTEXT ctx;
+  if (context) {
+    ctx = *static_cast<const CONTEXT*>(context);
+  } else {
+    RtlCaptureContext(&ctx);
+    if (!UnwindStep(&ctx, low, high)) return 0; // this function's own frame
+  }
+  U4 n = 0;
+  while (n < max && UnwindStep(&ctx, low, high)) {
+    // After the step the stack pointer lies just above the slot of the return address.
+    frames[n] = ctx.Rsp - 16;
+    rets[n] = ctx.Rip;
+    ++n;
+  }
+  return n;
+}
+#else
+// The saved-frame chain of the 32-bit calling convention is walked instead.
+U4 PlatformUnwindFrames(const void*, U8*, U8*, U4) {
+  return 0;
+}
+#endif
+
 // GCC 12 takes the inlined segment read of NtCurrentTeb for an out-of-bounds access.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Warray-bounds"

@@ -2,6 +2,7 @@
 #include "mem/lpm.h"
 #include "platform/syserr.h"
 #include "runtime/stacktrace.h"
+#include "tests/runtime/stdout_to_stderr.h"
 
 #include <gtest/gtest.h>
 
@@ -207,6 +208,7 @@ TEST_F(ErrStack, TenthLevelStopsTheProgram) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_DEATH(
       {
+        StdoutToStderr();
         SeMErrMult("pending", nullptr);
         for (int i = 0; i < 10; ++i)
           PushErr();
