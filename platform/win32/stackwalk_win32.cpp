@@ -1,6 +1,6 @@
 #include "platform/stackwalk.h"
 
-#include "platform/win32/symtab/symtab.h"
+#include "platform/symtab/symtab.h"
 #include "runtime/fault.h"
 
 #include <windows.h>
@@ -84,8 +84,6 @@ bool PlatformStackBounds(U8* low, U8* high) {
   return *low < *high;
 }
 #pragma GCC diagnostic pop
-
-const char* embedded_symbol_table = nullptr;
 
 namespace {
 // 255: not yet tried; then 0 failed, 1 ready.
@@ -193,37 +191,15 @@ const CoffSymbol* CoffLookup(U8 address) {
 namespace {
 // The table written into the executable after linking: found without reading any file.
 bool EmbeddedLookup(U8 address, char* name, U4 size, U8* offset) {
-  const char* table = embedded_symbol_table;
-  if (!table || std::memcmp(table, "TAPSYMT1", 8) != 0) return false;
+  if (!EmbeddedTableReady()) return false;
   auto base = reinterpret_cast<uintptr_t>(GetModuleHandleA(nullptr));
   const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
   const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
   if (address < base || address - base >= nt->OptionalHeader.SizeOfImage) return false;
-  U4 rva = static_cast<U4>(address - base);
-  U4 count = 0;
-  std::memcpy(&count, table + 8, 4);
-  const char* entries = table + 16;
-  const char* names = entries + size_t{count} * 8;
-  auto rvaAt = [&](U4 i) {
-    U4 v;
-    std::memcpy(&v, entries + size_t{i} * 8, 4);
-    return v;
-  };
-  // The last entry at or below rva.
-  U4 lo = 0, hi = count;
-  while (lo < hi) {
-    U4 mid = lo + (hi - lo) / 2;
-    if (rvaAt(mid) <= rva)
-      lo = mid + 1;
-    else
-      hi = mid;
-  }
-  if (lo == 0) return false;
-  U4 nameOffset;
-  std::memcpy(&nameOffset, entries + size_t{lo - 1} * 8 + 4, 4);
-  std::snprintf(name, size, "%s", names + nameOffset);
-  if (offset) *offset = rva - rvaAt(lo - 1);
-  return name[0] != '\0';
+  unsigned long long off = 0;
+  if (!EmbeddedTableLookup(static_cast<U4>(address - base), name, size, &off)) return false;
+  if (offset) *offset = off;
+  return true;
 }
 
 // A system module's nearest exported name below the address, read from its image in memory.
@@ -286,7 +262,7 @@ bool PlatformSymbolName(U8 address, char* name, U4 size, U8* offset) {
   if (!name || size == 0) return false;
   name[0] = '\0';
   if (EmbeddedLookup(address, name, size, offset)) return true;
-  if (!embedded_symbol_table || std::memcmp(embedded_symbol_table, "TAPSYMT1", 8) != 0) {
+  if (!EmbeddedTableReady()) {
     if (const CoffSymbol* coff = CoffLookup(address)) {
       SymbolFunctionName(coff->name.c_str(), name, size);
       if (offset) *offset = address - coff->address;

@@ -11,18 +11,20 @@
 namespace {
 
 const std::string kProbe = FAULTPROBE_EXE;
+const std::string kStrippedProbe = STRIPPED_FAULTPROBE_EXE;
 
 struct Probe {
   procrun::Result run;
   std::string log, err;
 };
 
-Probe RunProbe(const std::string& what, const std::string& option = "") {
+Probe RunProbe(const std::string& what, const std::string& option = "",
+               const std::string& exe = kProbe) {
   auto dir = procrun::FreshDir("fault_" + what);
   Probe p;
   std::vector<std::string> args{what, "-LOG=" + procrun::NativePath((dir / "p.log").string())};
   if (!option.empty()) args.push_back(option);
-  p.run = procrun::Run(kProbe, args, dir,
+  p.run = procrun::Run(exe, args, dir,
                        // The address sanitizer keeps the fault signals to itself unless told.
                        "ASAN_OPTIONS=allow_user_segv_handler=1:handle_abort=0");
   p.log = procrun::ReadFile(dir / "p.log");
@@ -155,6 +157,12 @@ TEST(Fault, CallersGroupNamesTheFunctionsInnermostFirstAndExceptionsPass) {
       p.run.out, std::regex("ERROR: ProbeInnermost:failed \\[\\[ProbeInnermost/ProbeMiddle/"
                             "ProbeOuter/main\\]\\]")))
       << p.run.out;
+  // A stripped program names its functions from the table embedded in it.
+  p = RunProbe("error", "", kStrippedProbe);
+  EXPECT_NE(p.run.out.find("[[ProbeInnermost/ProbeMiddle/ProbeOuter/main]]"), std::string::npos)
+      << p.run.out;
+  p = RunProbe("crash0", "", kStrippedProbe);
+  EXPECT_TRUE(StackReachesMain(p.log, "ProbeCaller")) << p.log;
   // A C++ exception thrown and caught is none of the fault handlers' business.
   p = RunProbe("throw");
   EXPECT_EQ(p.run.status, 0) << p.run.out << p.run.err;
