@@ -102,6 +102,9 @@ public:
       Pump();
       return waitpid(pid, &status, WNOHANG) == pid;
     });
+    // What the probe wrote after the last look and before it ended is still on the
+    // terminal: its last line would be lost without this.
+    Pump();
     return ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
   tcflag_t LocalModes() const {
