@@ -43,11 +43,12 @@ struct SymbolCache {
   bool Lookup(U8 address, char* name, U4 size, U8* offset) {
     Slot& s = slots[(address >> 2) % kSlots];
     if (s.address != address) {
-      char full[512];
+      char full[512] = "";
       U8 off = 0;
       bool found = PlatformSymbolName(address, full, sizeof full, &off);
+      size_t len = found ? std::strlen(full) : 0;
       // A name too long for a slot is looked up each time.
-      if (std::strlen(full) >= kNameSz) {
+      if (len >= kNameSz) {
         std::snprintf(name, size, "%s", full);
         *offset = off;
         return found;
@@ -55,7 +56,8 @@ struct SymbolCache {
       s.address = address;
       s.found = found;
       s.offset = off;
-      std::snprintf(s.name, kNameSz, "%s", found ? full : "");
+      std::memcpy(s.name, full, len);
+      s.name[len] = '\0';
     }
     std::snprintf(name, size, "%s", s.name);
     *offset = s.offset;
