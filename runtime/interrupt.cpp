@@ -1,6 +1,7 @@
 #include "runtime/interrupt.h"
 
 #include "errlog/errstack.h"
+#include "errlog/pgmlog.h"
 #include "platform/interrupt.h"
 
 namespace {
@@ -9,7 +10,16 @@ bool raised = false;
 } // namespace
 
 void InstallInterruptHandlers() {
-  PlatformInstallInterruptHandlers();
+  const char* failed = "";
+  U4 code = 0;
+  if (PlatformInstallInterruptHandlers(&failed, &code)) return;
+  // The run goes on; Ctrl-C then ends it the system's way, and the log says why.
+  PushErr();
+  SeMLastErr(failed, nullptr, code);
+  char msg[kErrMsgSize];
+  ErrMessage(false, false, msg, sizeof msg);
+  PopErr(false);
+  LogStMult("InstallInterruptHandlers", ":", "ERROR(ignored): ", msg, nullptr);
 }
 
 bool InterruptRequested() {

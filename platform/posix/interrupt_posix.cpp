@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <csignal>
 #include <ctime>
+#include <initializer_list>
 
 namespace {
 
@@ -10,14 +11,15 @@ extern "C" void OnEndSignal(int sig) {
   PlatformRecordInterrupt(sig == SIGINT ? kInterruptCtrlC : kInterruptEnd);
 }
 
-void Catch(int sig) {
+bool Catch(int sig) {
   struct sigaction old {};
-  if (sigaction(sig, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) return; // nohup, "&"
+  if (sigaction(sig, nullptr, &old) != 0) return false;
+  if (old.sa_handler == SIG_IGN) return true; // nohup, "&"
   struct sigaction sa {};
   sa.sa_handler = OnEndSignal;
   sigfillset(&sa.sa_mask);
   sa.sa_flags = 0; // no restart: a blocking read returns so the main thread can look
-  sigaction(sig, &sa, nullptr);
+  return sigaction(sig, &sa, nullptr) == 0;
 }
 
 } // namespace
@@ -25,13 +27,17 @@ void Catch(int sig) {
 // A signal on the sleeping thread ends nanosleep by itself.
 void PlatformWakeSleeper() {}
 
-void PlatformInstallInterruptHandlers() {
+bool PlatformInstallInterruptHandlers(const char** failed, U4* code) {
   static bool installed = false;
-  if (installed) return;
+  if (installed) return true;
   installed = true;
-  Catch(SIGINT);
-  Catch(SIGTERM);
-  Catch(SIGHUP);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP})
+    if (!Catch(sig)) {
+      *failed = "sigaction";
+      *code = static_cast<U4>(errno);
+      return false;
+    }
+  return true;
 }
 
 void PlatformInterruptibleSleep(U4 msecs) {

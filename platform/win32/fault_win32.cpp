@@ -48,6 +48,12 @@ void RunHandler(void* arg) {
 // A stack overflow leaves the handler a page or two (all that some systems keep back,
 // whatever the guarantee asked for): its report runs on a stack of its own.
 LONG Handle(EXCEPTION_POINTERS* ep, bool vectored) {
+  // Wine delivers a SIGABRT of the process (its own assertions, or one sent from outside)
+  // as this exception, raised where the signal struck: often inside the system's own code,
+  // at an address of no module and with no frames to walk. It is reported as the signal.
+  constexpr DWORD kWineAbortSignal = 0x80000101;
+  if (ep && ep->ExceptionRecord && ep->ExceptionRecord->ExceptionCode == kWineAbortSignal)
+    SignalFaultHandler(SIGABRT, 0);
   HandlerCall call{ep, vectored, 0};
   if (ep && ep->ExceptionRecord && ep->ExceptionRecord->ExceptionCode == EXCEPTION_STACK_OVERFLOW)
     CallOnReserveStack(RunHandler, &call);
