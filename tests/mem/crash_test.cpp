@@ -71,7 +71,7 @@ const Case kCases[] = {
        pgm_mrf_mem_cnt = 0;
        FreeSP(&p);
      },
-     "UpdateMemDataFree:pgm_mrf_mem_cnt=0", "UpdateMemDataFree:pgm_mrf_mem_cnt=0"},
+     "", "UpdateMemDataFree:pgm_mrf_mem_cnt=0"},
     {"allocator entered while it runs",
      [] {
        alloc_busy = true;
