@@ -1,7 +1,7 @@
 // An error's callers group: StackCallers_STC (symbol names remembered per address) against
 // naming every frame afresh, as each error did before, over the same stack.
+#include "errlog/stacktrace.h"
 #include "platform/stackwalk.h"
-#include "runtime/stacktrace.h"
 
 #include <benchmark/benchmark.h>
 

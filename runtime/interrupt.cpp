@@ -1,7 +1,6 @@
 #include "runtime/interrupt.h"
 
 #include "errlog/errstack.h"
-#include "errlog/pgmlog.h"
 #include "platform/interrupt.h"
 
 namespace {
@@ -9,17 +8,8 @@ U4 claimed = 0;
 bool raised = false;
 } // namespace
 
-void InstallInterruptHandlers() {
-  const char* failed = "";
-  U4 code = 0;
-  if (PlatformInstallInterruptHandlers(&failed, &code)) return;
-  // The run goes on; Ctrl-C then ends it the system's way, and the log says why.
-  PushErr();
-  SeMLastErr(failed, nullptr, code);
-  char msg[kErrMsgSize];
-  ErrMessage(false, false, msg, sizeof msg);
-  PopErr(false);
-  LogStMult("InstallInterruptHandlers", ":", "ERROR(ignored): ", msg, nullptr);
+bool InstallInterruptHandlers(const char** failed, U4* code) {
+  return PlatformInstallInterruptHandlers(failed, code);
 }
 
 bool InterruptRequested() {

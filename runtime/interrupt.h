@@ -2,10 +2,11 @@
 // only note the request, and the main thread turns it into the error "Process aborted",
 // which every following call passes outward to ProgramExit.
 #pragma once
-#include "runtime/types.h"
+#include "base/types.h"
 
-// Installs the handlers (start-up; once per process).
-void InstallInterruptHandlers();
+// Installs the handlers (start-up; once per process). False when the system refused one,
+// with the failing call's name and its code.
+bool InstallInterruptHandlers(const char** failed, U4* code);
 // A request waits that no one has claimed.
 bool InterruptRequested();
 // With a request waiting: raises "Process aborted" (once per run) and returns true.

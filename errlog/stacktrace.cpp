@@ -1,9 +1,9 @@
-#include "runtime/stacktrace.h"
+#include "errlog/stacktrace.h"
 
+#include "base/settings.h"
 #include "errlog/errstack.h"
 #include "errlog/pgmlog.h"
 #include "platform/stackwalk.h"
-#include "runtime/settings.h"
 
 #include <cstdint>
 #include <cstdio>
