@@ -74,7 +74,8 @@ void RunFile(const char* fn, U2 timeoutMsecs) {
   PopErr(true);
 }
 
-// --help or --version anywhere on the line answers instead of running the commands.
+// --help or --version anywhere on the line answers instead of running the commands, before
+// start-up: the answer needs neither the log nor the handlers.
 bool AnswerInfoArg(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (IsHelpArg(argv[i]) || IsVersionArg(argv[i])) {
@@ -107,6 +108,7 @@ void RunArguments(int argc, char** argv) {
 
 int TapsterMain(int argc, char** argv) {
   PlatformIgnoreBrokenPipe();
+  if (AnswerInfoArg(argc, argv)) return 0;
   SetErrorEndHook(ReleaseHeldInput);
   ProgramInit(argv);
   ArgText(argv, nullptr);
@@ -117,7 +119,6 @@ int TapsterMain(int argc, char** argv) {
     // The orderly end closes the log; the status stays that of the usage text.
     return ProgramExit(1);
   }
-  if (AnswerInfoArg(argc, argv)) return ProgramExit(255);
 
   RunArguments(argc, argv);
 

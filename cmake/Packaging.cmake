@@ -37,6 +37,9 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "Keyboard and mouse simulation into the windows of other programs")
 set(CPACK_PACKAGE_CONTACT "Tapster developers <tapster@localhost>")
 set(CPACK_RESOURCE_FILE_README ${CMAKE_SOURCE_DIR}/README.md)
+# Programs ship without debug data or symbol tables; their function names for fault reports
+# are embedded (cmake/EmbedSymbols.cmake), and the debug files stay beside the build.
+set(CPACK_STRIP_FILES ON)
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)

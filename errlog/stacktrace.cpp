@@ -4,7 +4,6 @@
 #include "errlog/errstack.h"
 #include "errlog/pgmlog.h"
 #include "platform/stackwalk.h"
-#include "platform/stdstreams.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -29,12 +28,64 @@ char callersBf[kCallersSize];
 U8 moduleBase = 0;
 bool crashing = false;
 
+// Symbol names of the addresses seen lately: an error's callers group names the same
+// frames again and again, and a lookup may read a symbol table.
+struct SymbolCache {
+  static constexpr U4 kSlots = 64;
+  static constexpr U4 kNameSz = 256;
+  struct Slot {
+    U8 address = 0;
+    U8 offset = 0;
+    bool found = false;
+    char name[kNameSz] = "";
+  } slots[kSlots];
+
+  bool Lookup(U8 address, char* name, U4 size, U8* offset) {
+    Slot& s = slots[(address >> 2) % kSlots];
+    if (s.address != address) {
+      char full[512] = "";
+      U8 off = 0;
+      bool found = PlatformSymbolName(address, full, sizeof full, &off);
+      size_t len = found ? std::strlen(full) : 0;
+      // A name too long for a slot is looked up each time.
+      if (len >= kNameSz) {
+        std::snprintf(name, size, "%s", full);
+        *offset = off;
+        return found;
+      }
+      s.address = address;
+      s.found = found;
+      s.offset = off;
+      std::memcpy(s.name, full, len);
+      s.name[len] = '\0';
+    }
+    std::snprintf(name, size, "%s", s.name);
+    *offset = s.offset;
+    return s.found;
+  }
+};
+SymbolCache symbolCache;
+
+// The symbol text of a code address (the fault's own); "?" when unknown.
+void CodeSymbol(U8 address, bool with_offset, char* out, U4 size) {
+  char name[512];
+  U8 offset = 0;
+  if (address == 0 || !symbolCache.Lookup(address, name, sizeof name, &offset)) {
+    std::snprintf(out, size, "?");
+    return;
+  }
+  if (with_offset)
+    std::snprintf(out, size, "%s/%llX", name, static_cast<unsigned long long>(offset));
+  else
+    std::snprintf(out, size, "%s", name);
+}
+
 // The symbol text of a return address: it points behind its call, which may be the
 // last instruction of the function, so the call itself is looked up.
 void ReturnSymbol(U8 address, bool with_offset, char* out, U4 size) {
   char name[512];
   U8 offset = 0;
-  if (address <= 1 || !PlatformSymbolName(address - 1, name, sizeof name, &offset)) {
+  if (address <= 1 || !symbolCache.Lookup(address - 1, name, sizeof name, &offset)) {
     std::snprintf(out, size, "?");
     return;
   }
@@ -88,17 +139,46 @@ bool AppendCaller(U4& len, const char* piece) {
 
 // One step of the saved-frame chain from frame: the next frame and the return address.
 // A frame is followed only while it lies inside this thread's stack, aligned and above the
-// previous one, so that a damaged chain ends the walk instead of faulting.
+// previous one, so that a damaged chain ends the walk instead of faulting. Where frame
+// pointers form no chain the platform's unwinder finds the frames, and the same checks
+// apply to them.
 struct FrameWalk {
   U8 low = 0, high = 0;
   bool bounded = false;
-  FrameWalk() { bounded = PlatformStackBounds(&low, &high); }
+  U8 unwound[kMaxFrames + 2];
+  U8 rets[kMaxFrames + 2];
+  U4 count = 0;
+  // context: the fault's, null for the caller's own stack; own: the walk starts at the
+  // frame of the function that made the walk.
+  // Not inlined, so that an own walk's first frame is this constructor's.
+  [[gnu::noinline]] explicit FrameWalk(const void* context = nullptr, bool own = false) {
+    bounded = PlatformStackBounds(&low, &high);
+    if (context || own) count = PlatformUnwindFrames(context, unwound, rets, kMaxFrames + 2);
+    // The own walk begins at the frame of the function that made it.
+    if (count && !context) {
+      std::memmove(unwound, unwound + 1, (count - 1) * sizeof(U8));
+      std::memmove(rets, rets + 1, (count - 1) * sizeof(U8));
+      --count;
+    }
+  }
+  bool Unwound() const { return count != 0; }
+  // The first frame: the unwinder's, else the frame pointer given.
+  U8 First(U8 frame) const { return count ? unwound[0] : frame; }
   bool Valid(U8 frame) const {
     constexpr U8 kWord = sizeof(uintptr_t);
     return frame != 0 && frame % kWord == 0 && bounded && frame >= low && frame + 2 * kWord <= high;
   }
   TAP_RAW_STACK_READ bool Step(U8 frame, U8* next, U8* ret) const {
     if (!Valid(frame)) return false;
+    if (count) {
+      for (U4 i = 0; i < count; ++i)
+        if (unwound[i] == frame) {
+          *next = i + 1 < count ? unwound[i + 1] : 0;
+          *ret = rets[i];
+          return true;
+        }
+      return false;
+    }
     const uintptr_t* words = reinterpret_cast<const uintptr_t*>(static_cast<uintptr_t>(frame));
     *next = words[0];
     *ret = words[1];
@@ -148,7 +228,7 @@ char* Callers(U8 start, U2 skip) {
 // The return address that a faulting function without a frame of its own left on top of
 // the stack; 0 when the frame chain already leads to it or there is none.
 TAP_RAW_STACK_READ U8 LeafReturn(const FrameWalk& walk, U8 frame, U8 stack) {
-  if (!stack || !walk.Valid(stack)) return 0;
+  if (walk.Unwound() || !stack || !walk.Valid(stack)) return 0;
   U8 word = *reinterpret_cast<const uintptr_t*>(static_cast<uintptr_t>(stack));
   U8 next = 0, ret = 0;
   if (!PlatformIsCallReturn(word) || (walk.Step(frame, &next, &ret) && ret == word)) return 0;
@@ -233,12 +313,13 @@ void PrintStack() {
   std::fflush(stdout);
 }
 
-void LogStackFrames(U8 address, U8 frame, U8 stack) {
+void LogStackFrames(U8 address, U8 frame, U8 stack, const void* context) {
   if (frame == 0) return;
-  FrameWalk walk;
+  FrameWalk walk(context);
+  frame = walk.First(frame);
   char line[1024];
   char symbol[600];
-  ReturnSymbol(address + 1, true, symbol, sizeof symbol);
+  CodeSymbol(address, true, symbol, sizeof symbol);
   std::snprintf(line, sizeof line, "Fault Occurred at %llx: %s",
                 static_cast<unsigned long long>(address), symbol);
   if (U8 leaf = LeafReturn(walk, frame, stack)) {
@@ -275,15 +356,16 @@ void LogStackFrames(U8 address, U8 frame, U8 stack) {
   }
 }
 
-void PrintStackFrames(U8 address, U8 frame, U8 stack) {
+void PrintStackFrames(U8 address, U8 frame, U8 stack, const void* context) {
   std::printf("%s:\n", "PrintStackFrames");
-  FrameWalk walk;
-  char symbol[600];
   bool own = frame == 0;
+  FrameWalk walk(own ? nullptr : context, own);
+  char symbol[600];
   if (own)
-    frame = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+    frame = walk.First(reinterpret_cast<uintptr_t>(__builtin_frame_address(0)));
   else {
-    ReturnSymbol(address + 1, true, symbol, sizeof symbol);
+    frame = walk.First(frame);
+    CodeSymbol(address, true, symbol, sizeof symbol);
     std::printf("\tFault Occurred at %llx: %s\n", static_cast<unsigned long long>(address), symbol);
     if (U8 leaf = LeafReturn(walk, frame, stack)) {
       ReturnSymbol(leaf, true, symbol, sizeof symbol);
@@ -307,33 +389,10 @@ void CrashMe(const char* name, int mode) {
   crashing = true;
   if (pgm_log_st) std::fflush(pgm_log_st);
   log_flush = true;
-  char line[600];
-  std::snprintf(line, sizeof line, "CrashMe(%d) CALLED FROM %s", mode, name ? name : "?");
   if (!daemon_pgm) {
-    // Standard output, and standard error where that is not the same terminal.
-    std::printf("%s\n", line);
+    std::printf("CrashMe(%d) CALLED FROM %s\n", mode, name ? name : "?");
     std::fflush(stdout);
-    if (!PlatformStreamIsTerminal(1) || !PlatformStreamIsTerminal(2)) {
-      std::fprintf(stderr, "%s\n", line);
-      std::fflush(stderr);
-    }
   }
-  // The log is written as in a fault (no lock, no busy test), with the pending error set
-  // aside so that writing it cannot nest the error stack any deeper.
-  bool pending = ErrSet;
-  ErrSet = false;
-  U1 savedMode = fault_mode;
-  if (!fault_mode) fault_mode = 4;
-  bool savedEcho = log_echo;
-  log_echo = false; // the console has the line already
-  LogStMult(line, nullptr);
-  log_echo = savedEcho;
-  // An installed handler logs the stack of the fault itself.
-  if (!fault_handlers_installed) LogStack();
-  fault_mode = savedMode;
-  ErrSet = pending;
-  ErrLevelSet[ErrLevel] = pending;
-  if (pgm_log_st) std::fflush(pgm_log_st);
   // The fault reaches the handlers that start-up installed; without them the system's
   // default handling of a fault would only start a debugger, so the program aborts.
   if (fault_handlers_installed) PlatformRaiseFault(mode);

@@ -24,9 +24,10 @@ void PrintStack();
 void LogStackFrom(U8 address);
 // The stack from a fault's address and frame pointer; nothing for frame 0 (LogStackFrames).
 // stack: the fault's stack pointer, 0 when unknown; a function without a frame of its own
-// left its caller's return address there.
-void LogStackFrames(U8 address, U8 frame, U8 stack = 0);
-void PrintStackFrames(U8 address, U8 frame, U8 stack = 0);
+// left its caller's return address there. context: the platform's record of the faulting
+// context, for the platforms whose frames are found through unwind tables (null: none).
+void LogStackFrames(U8 address, U8 frame, U8 stack = 0, const void* context = nullptr);
+void PrintStackFrames(U8 address, U8 frame, U8 stack = 0, const void* context = nullptr);
 
 // Stops the program by a fault so that the fault path logs the stack. name is the
 // caller's name (null prints "?"); mode 0 divide by zero, 1 invalid runtime call,

@@ -9,7 +9,8 @@ inline constexpr U4 kInterruptEnd = 4;   // SIGTERM, SIGHUP, SIGQUIT..., the con
 inline constexpr U4 kInterruptAll = 7;
 
 // Installs the handlers once; a signal the program was started ignoring stays ignored.
-void PlatformInstallInterruptHandlers();
+// False when the system refused one, with the failing call's name and its code.
+bool PlatformInstallInterruptHandlers(const char** failed, U4* code);
 // The requests recorded and not yet taken.
 U4 PlatformInterrupts();
 // Takes the requests of mask away; returns those that were recorded.

@@ -7,6 +7,13 @@
 // number stored (at most max).
 U4 PlatformCaptureStack(U8* addresses, U4 max);
 
+// The frames of a stack found through the platform's unwind tables, where frame pointers
+// form no chain (64-bit Windows): rets[i] is a return address and frames[i] lies two words
+// below the stack slot that holds it, as a saved frame pointer would. context: the
+// platform's record of a fault's context; null: the caller's own stack, beginning with
+// the caller's frame. Returns 0 where the saved-frame chain is walked instead.
+U4 PlatformUnwindFrames(const void* context, U8* frames, U8* rets, U4 max);
+
 // Lowest and highest address of the calling thread's stack; false when unknown.
 bool PlatformStackBounds(U8* low, U8* high);
 

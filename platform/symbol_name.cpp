@@ -1,7 +1,10 @@
 #include "platform/stackwalk.h"
 
+#include "platform/symtab/symtab.h"
+
 #include <cxxabi.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -45,4 +48,40 @@ bool CallPrecedes(const U1* at) {
   (void)at;
   return false;
 #endif
+}
+
+const char* embedded_symbol_table = nullptr;
+
+bool EmbeddedTableReady() {
+  return embedded_symbol_table && std::memcmp(embedded_symbol_table, "TAPSYMT1", 8) == 0;
+}
+
+// "TAPSYMT1", u32 count, u32 names size, count * (u32 rva, u32 name offset), names.
+bool EmbeddedTableLookup(unsigned rva, char* name, unsigned size, unsigned long long* offset) {
+  if (!EmbeddedTableReady() || size == 0) return false;
+  const char* table = embedded_symbol_table;
+  U4 count = 0;
+  std::memcpy(&count, table + 8, 4);
+  const char* entries = table + 16;
+  const char* names = entries + size_t{count} * 8;
+  auto rvaAt = [&](U4 i) {
+    U4 v;
+    std::memcpy(&v, entries + size_t{i} * 8, 4);
+    return v;
+  };
+  // The last entry at or below rva.
+  U4 lo = 0, hi = count;
+  while (lo < hi) {
+    U4 mid = lo + (hi - lo) / 2;
+    if (rvaAt(mid) <= rva)
+      lo = mid + 1;
+    else
+      hi = mid;
+  }
+  if (lo == 0) return false;
+  U4 nameOffset;
+  std::memcpy(&nameOffset, entries + size_t{lo - 1} * 8 + 4, 4);
+  std::snprintf(name, size, "%s", names + nameOffset);
+  *offset = rva - rvaAt(lo - 1);
+  return name[0] != '\0';
 }

@@ -4,6 +4,7 @@
 #include "errlog/pgmlog.h"
 #include "platform/process.h"
 #include "proc/parsecmd.h"
+#include "runtime/interrupt.h"
 #include "text/match.h"
 #include "time/clock.h"
 
@@ -173,6 +174,19 @@ void PrepareCommand(U2 flags, bool set_err, Plan* plan) {
   NullDeviceWords(&plan->cmd);
 }
 
+// Waits for the child to end. A request to stop the program (Ctrl-C, an end signal) ends
+// the child with everything it started instead, and leaves "Process aborted" pending.
+void WaitForChild(void* child) {
+  constexpr U4 kSliceMsecs = 20;
+  while (!PlatformWaitChild(child, kSliceMsecs)) {
+    if (!InterruptRequested()) continue;
+    U4 code = 0;
+    PlatformKillChild(child, &code);
+    CheckInterrupt();
+    return;
+  }
+}
+
 void PlanStart(U2 flags, Plan* plan) {
   PlatformChildStart& s = plan->start;
   s.direct = plan->direct;
@@ -282,7 +296,7 @@ I4 ExecExtProcV(U2 flags, bool set_err, ExtProcInfo* epi, const char* first, va_
   }
   bool runs_on = false;
   if (pid != 0) {
-    if (wait) PlatformWaitChild(child, kAllU4);
+    if (wait) WaitForChild(child);
     bool running = false;
     I4 code = 0;
     if (!PlatformChildExitCode(child, &running, &code)) {
@@ -351,10 +365,11 @@ void ExecSystemMult(U2 flags, const char* first, ...) {
   start.cmd = line.c_str();
   start.inherit = true;
   start.no_window = daemon_pgm;
+  start.own_group = true; // so that an interrupt ends all it started
   void* child = nullptr;
   U4 code = 0;
   if (PlatformStartChild(start, &child, nullptr, &code) == 0) return;
-  PlatformWaitChild(child, kAllU4);
+  WaitForChild(child);
   PlatformCloseChild(child);
 }
 

@@ -6,6 +6,7 @@
 #include "platform/process.h"
 #include "proc/exec.h"
 #include "proc/parsecmd.h"
+#include "runtime/interrupt.h"
 #include "time/clock.h"
 
 #include <cstdarg>
@@ -122,7 +123,7 @@ char* PipeV(U4* size, bool set_err, const char* first, va_list rest) {
     got = 0;
     if (set_err)
       AddErrMult(" (cmd=", cmd.c_str(), ")", nullptr);
-    else
+    else if (!InterruptRaised()) // an interrupt ends the run, whoever asked for the output
       ClearErr();
   }
   if (set_err) {

@@ -123,10 +123,6 @@ const char* SignalName(int signo) {
     return "Invalid memory segment access";
   case SIGABRT:
     return "Abort (invalid pointer?)";
-#ifdef SIGBUS
-  case SIGBUS:
-    return "Bus error";
-#endif
   default:
     return "Unexp signal";
   }
@@ -178,10 +174,11 @@ int Win32FaultHandler(const FaultRecord& fault, bool vectored) {
 
   // Only a fatal fault reports the error that was pending when it struck.
   ProcessErr();
-  if (!heap) PrintStackFrames(fault.address, fault.frame, fault.stack);
+  if (!heap && !daemon_pgm)
+    PrintStackFrames(fault.address, fault.frame, fault.stack, fault.context);
   FaultText(text, sizeof text, what, fault.address,
             heap ? "?" : MapSymbolAndOffset(fault.address, true), fault.flags, base);
-  if (!heap) LogStackFrames(fault.address, fault.frame, fault.stack);
+  if (!heap) LogStackFrames(fault.address, fault.frame, fault.stack, fault.context);
   ReportAndEnd(text);
 }
 

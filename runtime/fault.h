@@ -15,8 +15,9 @@ struct FaultRecord {
   U4 code = 0;
   U8 address = 0; // where it was raised
   U4 flags = 0;
-  U8 frame = 0; // frame pointer of the faulting context; 0 when unknown
-  U8 stack = 0; // its stack pointer; 0 when unknown
+  U8 frame = 0;                  // frame pointer of the faulting context; 0 when unknown
+  U8 stack = 0;                  // its stack pointer; 0 when unknown
+  const void* context = nullptr; // the platform's record of the faulting context
 };
 
 // Results of Win32FaultHandler, as the platform's exception dispatch reads them.

@@ -8,8 +8,8 @@ U4 claimed = 0;
 bool raised = false;
 } // namespace
 
-void InstallInterruptHandlers() {
-  PlatformInstallInterruptHandlers();
+bool InstallInterruptHandlers(const char** failed, U4* code) {
+  return PlatformInstallInterruptHandlers(failed, code);
 }
 
 bool InterruptRequested() {
@@ -24,6 +24,10 @@ bool CheckInterrupt() {
   raised = true;
   SeMErrMult("Process aborted", nullptr);
   return true;
+}
+
+bool InterruptRaised() {
+  return raised;
 }
 
 void ClaimInterrupts(U4 mask) {

@@ -4,13 +4,16 @@
 #pragma once
 #include "base/types.h"
 
-// Installs the handlers (start-up; once per process).
-void InstallInterruptHandlers();
+// Installs the handlers (start-up; once per process). False when the system refused one,
+// with the failing call's name and its code.
+bool InstallInterruptHandlers(const char** failed, U4* code);
 // A request waits that no one has claimed.
 bool InterruptRequested();
 // With a request waiting: raises "Process aborted" (once per run) and returns true.
 // Otherwise returns ErrSet.
 bool CheckInterrupt();
+// "Process aborted" was raised: the run is ending, and the error must not be cleared.
+bool InterruptRaised();
 
 // Requests of the kinds in mask (kInterrupt... of platform/interrupt.h) are left to the
 // caller, the open console keyboard, instead of ending the program; 0 gives them back.

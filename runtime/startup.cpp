@@ -427,7 +427,17 @@ void ProgramInit(const char* const* argv) {
   if (!daemon_by_option && stdin_fno < 0 && stdout_fno < 0 && stderr_fno < 0) daemon_pgm = true;
   int n = PlatformProcessorCount();
   processor_cnt = static_cast<I2>(n < 1 ? 1 : n > 32767 ? 32767 : n);
-  InstallInterruptHandlers();
+  const char* failed = "";
+  U4 code = 0;
+  if (!InstallInterruptHandlers(&failed, &code)) {
+    // The run goes on; Ctrl-C then ends it the system's way, and the log says why.
+    PushErr();
+    SeMLastErr(failed, nullptr, code);
+    char msg[kErrMsgSize];
+    ErrMessage(false, false, msg, sizeof msg);
+    PopErr(false);
+    LogStMult("InstallInterruptHandlers", ":", "ERROR(ignored): ", msg, nullptr);
+  }
   // 16.
   if (fault_handler_ena) InstallFaultHandlers(add_vectored_exception_handler);
 }

@@ -24,7 +24,7 @@ LAYERS = [
     ("system errors", ["platform/syserr", "platform/*/syserr_*"]),
     ("error stack", ["errlog/errstack"]),
     ("stack capture", ["errlog/stacktrace", "platform/stackwalk", "platform/*/stackwalk_*",
-                       "platform/symbol_name", "platform/win32/symtab/*", "platform/stdstreams",
+                       "platform/symbol_name", "platform/symtab/*", "platform/stdstreams",
                        "platform/*/stdstreams_*"]),
     ("platform", ["platform/*", "platform/*/*"]),
     ("interrupts", ["runtime/interrupt"]),

@@ -102,6 +102,14 @@ package_check_deb() {
   for f in usr/bin/tapster usr/share/man/man1/tapster.1.gz usr/share/doc/tapster/README.md; do
     [ -f "$dest/$f" ] || package_fail "$f is not installed" || return 1
   done
+  # Programs ship stripped: their function names come from the table embedded in them, and
+  # the debug data stays beside the build.
+  for f in "$dest"/usr/bin/*; do
+    readelf -S "$f" | grep -qE ' \.(symtab|debug_info) ' && package_fail "$f is not stripped" && return 1
+    readelf -S "$f" | grep -q ' \.tapsym ' || package_fail "$f has no function-name table" || return 1
+  done
+  ! dpkg-deb -c "$deb" | grep -q '\.debug$' || package_fail "the package holds debug files" || return 1
+  echo "package: $(basename "$deb") $(du -k "$deb" | cut -f1) kB, installed $(du -sk "$dest/usr" | cut -f1) kB"
   [ "$("$dest/usr/bin/tapster" --version)" = "Tapster $version" ] ||
     package_fail "the installed tapster does not tell its version" || return 1
   "$dest/usr/bin/tapster" --help | grep -q '^Key names' ||

@@ -11,14 +11,15 @@ extern "C" void OnEndSignal(int sig) {
   PlatformRecordInterrupt(sig == SIGINT ? kInterruptCtrlC : kInterruptEnd);
 }
 
-void Catch(int sig) {
+bool Catch(int sig) {
   struct sigaction old {};
-  if (sigaction(sig, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) return; // nohup, "&"
+  if (sigaction(sig, nullptr, &old) != 0) return false;
+  if (old.sa_handler == SIG_IGN) return true; // nohup, "&"
   struct sigaction sa {};
   sa.sa_handler = OnEndSignal;
   sigfillset(&sa.sa_mask);
   sa.sa_flags = 0; // no restart: a blocking read returns so the main thread can look
-  sigaction(sig, &sa, nullptr);
+  return sigaction(sig, &sa, nullptr) == 0;
 }
 
 } // namespace
@@ -26,24 +27,30 @@ void Catch(int sig) {
 // A signal on the sleeping thread ends nanosleep by itself.
 void PlatformWakeSleeper() {}
 
-void PlatformInstallInterruptHandlers() {
+bool PlatformInstallInterruptHandlers(const char** failed, U4* code) {
   static bool installed = false;
-  if (installed) return;
+  if (installed) return true;
   installed = true;
-  Catch(SIGINT);
-  // Every other signal whose default would end the process at once, with keys down and the
-  // log unwritten. SIGPIPE is ignored: a failed write reports itself.
-  for (int sig : {SIGTERM, SIGHUP, SIGQUIT, SIGALRM, SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF, SIGXCPU,
-                  SIGXFSZ, SIGIO})
-    Catch(sig);
+  // SIGINT, and every other signal whose default would end the process at once, with keys
+  // down and the log unwritten. SIGPIPE is ignored: a failed write reports itself.
+  auto catchOrFail = [&](int sig) {
+    if (Catch(sig)) return true;
+    *failed = "sigaction";
+    *code = static_cast<U4>(errno);
+    return false;
+  };
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGALRM, SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF,
+                  SIGXCPU, SIGXFSZ, SIGIO})
+    if (!catchOrFail(sig)) return false;
 #ifdef SIGPWR
-  Catch(SIGPWR);
+  if (!catchOrFail(SIGPWR)) return false;
 #endif
 #ifdef SIGSTKFLT
-  Catch(SIGSTKFLT);
+  if (!catchOrFail(SIGSTKFLT)) return false;
 #endif
   for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig)
-    Catch(sig);
+    if (!catchOrFail(sig)) return false;
+  return true;
 }
 
 void PlatformInterruptibleSleep(U4 msecs) {

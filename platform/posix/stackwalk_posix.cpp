@@ -1,5 +1,6 @@
 #include "platform/stackwalk.h"
 
+#include "platform/symtab/symtab.h"
 #include "runtime/fault.h"
 
 #include <dlfcn.h>
@@ -116,11 +117,27 @@ const ElfSymbol* ElfLookup(U8 address, const Dl_info& info) {
 
 } // namespace
 
+namespace {
+// The table written into the program after linking, which stripping leaves in place.
+bool EmbeddedLookup(U8 address, const Dl_info& info, char* name, U4 size, U8* offset) {
+  Dl_info own{};
+  if (!EmbeddedTableReady() || !dladdr(&embedded_symbol_table, &own) ||
+      own.dli_fbase != info.dli_fbase)
+    return false;
+  unsigned long long off = 0;
+  U8 rva = address - reinterpret_cast<uintptr_t>(info.dli_fbase);
+  if (rva >> 32 || !EmbeddedTableLookup(static_cast<unsigned>(rva), name, size, &off)) return false;
+  if (offset) *offset = off;
+  return true;
+}
+} // namespace
+
 bool PlatformSymbolName(U8 address, char* name, U4 size, U8* offset) {
   if (!name || size == 0) return false;
   name[0] = '\0';
   Dl_info info{};
   if (!dladdr(reinterpret_cast<void*>(static_cast<uintptr_t>(address)), &info)) return false;
+  if (EmbeddedLookup(address, info, name, size, offset)) return true;
   if (info.dli_sname && info.dli_saddr) {
     SymbolFunctionName(info.dli_sname, name, size);
     if (offset) *offset = address - reinterpret_cast<uintptr_t>(info.dli_saddr);
@@ -163,4 +180,9 @@ bool PlatformIsCallReturn(U8 address) {
   if (address < 8 || !dladdr(reinterpret_cast<void*>(static_cast<uintptr_t>(address - 7)), &info))
     return false;
   return CallPrecedes(reinterpret_cast<const U1*>(static_cast<uintptr_t>(address)));
+}
+
+// Frame pointers form a chain here.
+U4 PlatformUnwindFrames(const void*, U8*, U8*, U4) {
+  return 0;
 }

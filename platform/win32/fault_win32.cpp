@@ -2,6 +2,7 @@
 // handler, the runtime's signal handlers and its invalid-parameter handler.
 #include "platform/fault.h"
 
+#include "platform/win32/reservestack_win32.h"
 #include "runtime/fault.h"
 
 #include <windows.h>
@@ -20,6 +21,7 @@ FaultRecord Record(const EXCEPTION_POINTERS* ep) {
   r.code = ep->ExceptionRecord->ExceptionCode;
   r.address = reinterpret_cast<uintptr_t>(ep->ExceptionRecord->ExceptionAddress);
   r.flags = ep->ExceptionRecord->ExceptionFlags;
+  r.context = ep->ContextRecord;
   if (ep->ContextRecord) {
 #if defined(_M_IX86) || defined(__i386__)
     r.frame = ep->ContextRecord->Ebp;
@@ -32,12 +34,40 @@ FaultRecord Record(const EXCEPTION_POINTERS* ep) {
   return r;
 }
 
+struct HandlerCall {
+  EXCEPTION_POINTERS* ep;
+  bool vectored;
+  LONG result;
+};
+
+void RunHandler(void* arg) {
+  auto* call = static_cast<HandlerCall*>(arg);
+  call->result = Win32FaultHandler(Record(call->ep), call->vectored);
+}
+
+// A stack overflow leaves the handler a page or two (all that some systems keep back,
+// whatever the guarantee asked for): its report runs on a stack of its own.
+LONG Handle(EXCEPTION_POINTERS* ep, bool vectored) {
+  // Wine delivers a SIGABRT of the process (its own assertions, or one sent from outside)
+  // as this exception, raised where the signal struck: often inside the system's own code,
+  // at an address of no module and with no frames to walk. It is reported as the signal.
+  constexpr DWORD kWineAbortSignal = 0x80000101;
+  if (ep && ep->ExceptionRecord && ep->ExceptionRecord->ExceptionCode == kWineAbortSignal)
+    SignalFaultHandler(SIGABRT, 0);
+  HandlerCall call{ep, vectored, 0};
+  if (ep && ep->ExceptionRecord && ep->ExceptionRecord->ExceptionCode == EXCEPTION_STACK_OVERFLOW)
+    CallOnReserveStack(RunHandler, &call);
+  else
+    RunHandler(&call);
+  return call.result;
+}
+
 LONG WINAPI OnUnhandled(EXCEPTION_POINTERS* ep) {
-  return Win32FaultHandler(Record(ep), false);
+  return Handle(ep, false);
 }
 
 LONG CALLBACK OnVectored(EXCEPTION_POINTERS* ep) {
-  return Win32FaultHandler(Record(ep), true);
+  return Handle(ep, true);
 }
 
 void OnSignal(int signo) {
@@ -67,11 +97,19 @@ bool SetInvalidParameterHandler() {
   return false;
 }
 
+// A stack overflow leaves the handler only what this reserves: the report, the stack walk
+// and the orderly end run on it.
+bool ReserveHandlerStack() {
+  constexpr ULONG kHandlerStackBytes = 256 * 1024;
+  ULONG size = kHandlerStackBytes;
+  return SetThreadStackGuarantee(&size) != 0;
+}
+
 } // namespace
 
 bool PlatformInstallFaultHandlers() {
+  bool ok = ReserveHandlerStack();
   SetUnhandledExceptionFilter(OnUnhandled);
-  bool ok = true;
   for (int signo : {SIGABRT, SIGFPE, SIGSEGV, SIGILL})
     ok = std::signal(signo, OnSignal) != SIG_ERR && ok;
   SetInvalidParameterHandler();

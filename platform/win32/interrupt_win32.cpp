@@ -31,12 +31,15 @@ void PlatformWakeSleeper() {
   if (wake_event) SetEvent(wake_event);
 }
 
-void PlatformInstallInterruptHandlers() {
+bool PlatformInstallInterruptHandlers(const char** failed, U4* code) {
   static bool installed = false;
-  if (installed) return;
+  if (installed) return true;
   installed = true;
   wake_event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+  if (SetConsoleCtrlHandler(OnConsoleControl, TRUE)) return true;
+  *failed = "SetConsoleCtrlHandler";
+  *code = GetLastError();
+  return false;
 }
 
 void PlatformInterruptibleSleep(U4 msecs) {

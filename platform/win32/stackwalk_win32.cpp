@@ -1,6 +1,6 @@
 #include "platform/stackwalk.h"
 
-#include "platform/win32/symtab/symtab.h"
+#include "platform/symtab/symtab.h"
 #include "runtime/fault.h"
 
 #include <windows.h>
@@ -24,6 +24,55 @@ U4 PlatformCaptureStack(U8* addresses, U4 max) {
   return n;
 }
 
+#if defined(_WIN64)
+namespace {
+// One frame outward through the unwind tables; false when the stack leaves the thread's
+// stack or goes no further out.
+bool UnwindStep(CONTEXT* ctx, U8 low, U8 high) {
+  DWORD64 imageBase = 0;
+  PRUNTIME_FUNCTION fn = RtlLookupFunctionEntry(ctx->Rip, &imageBase, nullptr);
+  DWORD64 sp = ctx->Rsp;
+  if (sp < low || sp + 8 > high || sp % 8 != 0) return false;
+  if (fn) {
+    void* handlerData = nullptr;
+    DWORD64 establisher = 0;
+    RtlVirtualUnwind(UNW_FLAG_NHANDLER, imageBase, ctx->Rip, fn, ctx, &handlerData, &establisher,
+                     nullptr);
+  } else {
+    // A leaf function keeps no frame: its return address is on top of the stack.
+    ctx->Rip = *reinterpret_cast<const DWORD64*>(sp);
+    ctx->Rsp = sp + 8;
+  }
+  return ctx->Rip != 0 && ctx->Rsp > sp && ctx->Rsp <= high;
+}
+} // namespace
+
+[[gnu::noinline]] U4 PlatformUnwindFrames(const void* context, U8* frames, U8* rets, U4 max) {
+  U8 low = 0, high = 0;
+  if (!PlatformStackBounds(&low, &high)) return 0;
+  CONTEXT ctx;
+  if (context) {
+    ctx = *static_cast<const CONTEXT*>(context);
+  } else {
+    RtlCaptureContext(&ctx);
+    if (!UnwindStep(&ctx, low, high)) return 0; // this function's own frame
+  }
+  U4 n = 0;
+  while (n < max && UnwindStep(&ctx, low, high)) {
+    // After the step the stack pointer lies just above the slot of the return address.
+    frames[n] = ctx.Rsp - 16;
+    rets[n] = ctx.Rip;
+    ++n;
+  }
+  return n;
+}
+#else
+// The saved-frame chain of the 32-bit calling convention is walked instead.
+U4 PlatformUnwindFrames(const void*, U8*, U8*, U4) {
+  return 0;
+}
+#endif
+
 // GCC 12 takes the inlined segment read of NtCurrentTeb for an out-of-bounds access.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Warray-bounds"
@@ -35,8 +84,6 @@ bool PlatformStackBounds(U8* low, U8* high) {
   return *low < *high;
 }
 #pragma GCC diagnostic pop
-
-const char* embedded_symbol_table = nullptr;
 
 namespace {
 // 255: not yet tried; then 0 failed, 1 ready.
@@ -144,37 +191,15 @@ const CoffSymbol* CoffLookup(U8 address) {
 namespace {
 // The table written into the executable after linking: found without reading any file.
 bool EmbeddedLookup(U8 address, char* name, U4 size, U8* offset) {
-  const char* table = embedded_symbol_table;
-  if (!table || std::memcmp(table, "TAPSYMT1", 8) != 0) return false;
+  if (!EmbeddedTableReady()) return false;
   auto base = reinterpret_cast<uintptr_t>(GetModuleHandleA(nullptr));
   const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
   const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
   if (address < base || address - base >= nt->OptionalHeader.SizeOfImage) return false;
-  U4 rva = static_cast<U4>(address - base);
-  U4 count = 0;
-  std::memcpy(&count, table + 8, 4);
-  const char* entries = table + 16;
-  const char* names = entries + size_t{count} * 8;
-  auto rvaAt = [&](U4 i) {
-    U4 v;
-    std::memcpy(&v, entries + size_t{i} * 8, 4);
-    return v;
-  };
-  // The last entry at or below rva.
-  U4 lo = 0, hi = count;
-  while (lo < hi) {
-    U4 mid = lo + (hi - lo) / 2;
-    if (rvaAt(mid) <= rva)
-      lo = mid + 1;
-    else
-      hi = mid;
-  }
-  if (lo == 0) return false;
-  U4 nameOffset;
-  std::memcpy(&nameOffset, entries + size_t{lo - 1} * 8 + 4, 4);
-  std::snprintf(name, size, "%s", names + nameOffset);
-  if (offset) *offset = rva - rvaAt(lo - 1);
-  return name[0] != '\0';
+  unsigned long long off = 0;
+  if (!EmbeddedTableLookup(static_cast<U4>(address - base), name, size, &off)) return false;
+  if (offset) *offset = off;
+  return true;
 }
 
 // A system module's nearest exported name below the address, read from its image in memory.
@@ -237,7 +262,7 @@ bool PlatformSymbolName(U8 address, char* name, U4 size, U8* offset) {
   if (!name || size == 0) return false;
   name[0] = '\0';
   if (EmbeddedLookup(address, name, size, offset)) return true;
-  if (!embedded_symbol_table || std::memcmp(embedded_symbol_table, "TAPSYMT1", 8) != 0) {
+  if (!EmbeddedTableReady()) {
     if (const CoffSymbol* coff = CoffLookup(address)) {
       SymbolFunctionName(coff->name.c_str(), name, size);
       if (offset) *offset = address - coff->address;

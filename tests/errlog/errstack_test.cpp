@@ -3,6 +3,7 @@
 #include "mem/lpm.h"
 #include "platform/syserr.h"
 #include "runtime/startup.h"
+#include "tests/runtime/stdout_to_stderr.h"
 
 #include <gtest/gtest.h>
 
@@ -18,6 +19,16 @@
   ErrlogTestRaiser(text);
   asm volatile("");
 }
+// A name longer than a remembered slot holds.
+namespace ErrlogTestVeryLongNamespaceNameVeryLongNamespaceNameVeryLongNamespaceNameVeryLongNamespaceNameVeryLongNamespaceNameVeryLongNamespaceNameVeryLongNamespaceNameVeryLongNamespaceNameVeryLongNamespaceNameVeryLongNamespaceNameVeryLongNamespaceNameVeryLongNamespaceNameVeryLongNamespaceName {
+[[gnu::noinline]] void TwoGroups(std::string* out) {
+  *out = StackCallers_STC();
+  *out += "|";
+  *out += StackCallers_STC();
+  asm volatile("");
+}
+} // namespace
+  // ErrlogTestVeryLongNamespaceNameVeryLongNamespaceNameVeryLongNamespaceNameVeryLongNamespaceNameVeryLongNamespaceNameVeryLongNamespaceNameVeryLongNamespaceNameVeryLongNamespaceNameVeryLongNamespaceNameVeryLongNamespaceNameVeryLongNamespaceNameVeryLongNamespaceNameVeryLongNamespaceName
 [[gnu::noinline]] int ErrlogTestDeep(int n) {
   if (n == 0) {
     SeMErrMult("deep", nullptr);
@@ -228,6 +239,7 @@ TEST_F(ErrStack, TenthLevelStopsTheProgram) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_DEATH(
       {
+        StdoutToStderr();
         SeMErrMult("pending", nullptr);
         for (int i = 0; i < 10; ++i)
           PushErr();
@@ -281,6 +293,19 @@ TEST_F(ErrStack, CallerChainNeverFaults) {
   std::string all = StackCallers_STC();
   EXPECT_GT(all.size(), skipped.size());
   EXPECT_NE(all.find(skipped), std::string::npos);
+
+  // A long name is given whole each time.
+  const std::string longName =
+      "ErrlogTestVeryLongNamespaceNameVeryLongNamespaceNameVeryLongNamespaceNameVeryLongNamespaceNa"
+      "meVeryLongNamespaceNameVeryLongNamespaceNameVeryLongNamespaceNameVeryLongNamespaceNameVeryLo"
+      "ngNamespaceNameVeryLongNamespaceNameVeryLongNamespaceNameVeryLongNamespaceNameVeryLongNamesp"
+      "aceName::TwoGroups";
+  ASSERT_GT(longName.size(), 256u);
+  std::string twice;
+  ErrlogTestVeryLongNamespaceNameVeryLongNamespaceNameVeryLongNamespaceNameVeryLongNamespaceNameVeryLongNamespaceNameVeryLongNamespaceNameVeryLongNamespaceNameVeryLongNamespaceNameVeryLongNamespaceNameVeryLongNamespaceNameVeryLongNamespaceNameVeryLongNamespaceNameVeryLongNamespaceName::
+      TwoGroups(&twice);
+  EXPECT_EQ(twice.rfind(longName + "/", 0), 0u) << twice;
+  EXPECT_NE(twice.find("|" + longName + "/"), std::string::npos) << twice;
 
   // Broken frame chains end the walk instead of faulting.
   int local = 0;

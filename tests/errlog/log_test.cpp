@@ -5,6 +5,7 @@
 #include "errlog/stacktrace.h"
 #include "mem/lpm.h"
 #include "platform/fake/fake_clock.h"
+#include "tests/runtime/stdout_to_stderr.h"
 
 #include <gtest/gtest.h>
 
@@ -167,6 +168,7 @@ TEST_F(Log, HundredthPrefaceStopsTheProgram) {
   }
   EXPECT_DEATH(
       {
+        StdoutToStderr();
         for (int i = 0; i < 100; ++i)
           PushLogPreface("p");
       },

@@ -55,6 +55,13 @@ TEST_F(Ship, HelpAndVersionAnswerWithStatusZero) {
   auto r = Run({"--version"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "Tapster " TAPSTER_VERSION_TEXT "\n");
+  // Both answer where the log cannot be opened.
+  const std::string noLog = "-LOG=" + procrun::NativePath((dir_ / "none" / "x.log").string());
+  for (const char* arg : {"--version", "--help"}) {
+    r = Run({noLog, arg});
+    EXPECT_EQ(r.status, 0) << arg << r.out << r.err;
+    EXPECT_NE(r.out.find("Tapster"), std::string::npos) << r.out;
+  }
 
   r = Run({}); // the bare usage text stays as it was
   EXPECT_EQ(r.status, 1);

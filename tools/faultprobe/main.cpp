@@ -1,6 +1,7 @@
 // faultprobe <what> [options]: starts up like the driver, then
 //   crash0 / crash1 / crash2  CrashMe with that mode, from ProbeCaller
 //   segv                      a write through a null pointer
+//   overflow                  unbounded recursion until the stack is used up
 //   pending-segv              the same while an error is pending
 //   error                     an error three calls deep, printed with its callers group
 //   throw                     a C++ exception thrown and caught; the run ends with status 0
@@ -25,6 +26,16 @@ int* volatile null_pointer = nullptr;
 // The undefined-behaviour sanitizer would stop the write before it faults.
 [[gnu::noinline, gnu::no_sanitize("undefined")]] void ProbeWriter() {
   *null_pointer = 1;
+}
+
+volatile bool recurse_on = true;
+
+// Each call keeps a frame of its own that the compiler can neither drop nor reuse.
+[[gnu::noinline]] int ProbeRecurse(volatile char* outer) {
+  volatile char room[256];
+  room[0] = static_cast<char>(outer ? outer[0] + 1 : 1);
+  if (!recurse_on) return room[0];
+  return ProbeRecurse(room) + room[0];
 }
 
 [[gnu::noinline]] void ProbeInnermost() {
@@ -57,6 +68,7 @@ int main(int argc, char** argv) {
   std::strncpy(code_location, "probe", sizeof code_location - 1);
   if (std::strncmp(what, "crash", 5) == 0) ProbeCaller(what[5] - '0');
   if (std::strcmp(what, "segv") == 0) ProbeWriter();
+  if (std::strcmp(what, "overflow") == 0) ProbeRecurse(nullptr);
   if (std::strcmp(what, "pending-segv") == 0) {
     SeMErrMult("Pending before the fault", nullptr);
     ProbeWriter();

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""Writes the function names of a linked Windows executable into its own ".tapsym" section,
-so that stack traces name functions on machines without debug files.
+"""Writes the function names of a linked executable (PE or ELF) into its own ".tapsym"
+section, so that stack traces name functions without debug files or symbol tables.
 
 usage: embed_symbols.py NM EXE
 The section holds a placeholder until this runs; the table replaces it in place:
@@ -43,11 +43,52 @@ def pe_layout(image):
     sys.exit("embed_symbols: the image has no .tapsym section")
 
 
+def elf_layout(image):
+    """The load base (the address of file offset 0) and the .tapsym section's place."""
+    wide = image[4] == 2
+    order = "<" if image[5] == 1 else ">"
+    if wide:
+        phoff, shoff = struct.unpack_from(order + "QQ", image, 0x20)
+        phentsize, phnum, shentsize, shnum, shstrndx = struct.unpack_from(order + "HHHHH", image, 0x36)
+    else:
+        phoff, shoff = struct.unpack_from(order + "II", image, 0x1C)
+        phentsize, phnum, shentsize, shnum, shstrndx = struct.unpack_from(order + "HHHHH", image, 0x2A)
+
+    def section(i):
+        h = shoff + i * shentsize
+        if wide:
+            name, _, _, _, offset, size = struct.unpack_from(order + "IIQQQQ", image, h)
+        else:
+            name, _, _, _, offset, size = struct.unpack_from(order + "IIIIII", image, h)
+        return name, offset, size
+
+    base = None
+    for i in range(phnum):
+        h = phoff + i * phentsize
+        if wide:
+            ptype, _, offset, vaddr = struct.unpack_from(order + "IIQQ", image, h)
+        else:
+            ptype, offset, vaddr = struct.unpack_from(order + "III", image, h)
+        if ptype == 1:  # PT_LOAD
+            base = vaddr - offset
+            break
+    if base is None:
+        sys.exit("embed_symbols: the image has no loadable segment")
+    _, names_at, _ = section(shstrndx)
+    for i in range(shnum):
+        name, offset, size = section(i)
+        end = image.index(b"\0", names_at + name)
+        if image[names_at + name:end] == b".tapsym":
+            return base, offset, size
+    sys.exit("embed_symbols: the image has no .tapsym section")
+
+
 def main():
     nm, exe = sys.argv[1], sys.argv[2]
     with open(exe, "rb") as f:
         image = bytearray(f.read())
-    base, at, room = pe_layout(image)
+    layout = elf_layout if image[:4] == b"\x7fELF" else pe_layout
+    base, at, room = layout(image)
     start = image.find(PLACEHOLDER, at, at + room)
     if start < 0:
         if image.find(MAGIC, at, at + room) >= 0:
@@ -59,7 +100,7 @@ def main():
     symbols = {}
     for line in listing.splitlines():
         parts = line.split(" ", 2)
-        if len(parts) != 3 or parts[1] not in ("T", "t") or parts[2].startswith("."):
+        if len(parts) != 3 or parts[1] not in ("T", "t", "W") or parts[2].startswith("."):
             continue
         rva = int(parts[0], 16) - base
         if 0 <= rva < 1 << 32:
