@@ -127,6 +127,22 @@ public:
   // is as before the run afterwards.
   virtual void ReturnLentKeys() {}
 
+  // Runs on one desktop take turns: a run holds the desktop's input lock (one per X display,
+  // Wayland display or Windows session) from its first key to its last release. Wait at most
+  // timeoutMsecs for it; true once held, at once when this run holds it already. A lock whose
+  // holder ended, crashed included, is free. False with the error on the error stack.
+  virtual bool AcquireInputLock(U4 timeoutMsecs) {
+    (void)timeoutMsecs;
+    return true;
+  }
+  // Give the lock back; nothing when it is not held.
+  virtual void ReleaseInputLock() {}
+  // A text goes out in chunks. Between two chunks and after the last: hand over what is
+  // pending and confirm, with a round trip, that window (0: the one that had the focus when
+  // the text began) still exists and still holds the input focus, which may have moved
+  // within it. False when not; nothing goes onto the error stack.
+  virtual bool TextTargetFocused(HWND_T window) { return !window || IsWindow(window); }
+
   // Typed text on the keyboard layout of the window that receives it. The defaults are a
   // US layout, on which every virtual key gives its own character.
   // A text for window (0: the focus) begins: the layout is read here, once.
