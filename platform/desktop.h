@@ -130,7 +130,8 @@ public:
   // Runs on one desktop take turns: a run holds the desktop's input lock (one per X display,
   // Wayland display or Windows session) from its first key to its last release. Wait at most
   // timeoutMsecs for it; true once held, at once when this run holds it already. A lock whose
-  // holder ended, crashed included, is free. False with the error on the error stack.
+  // holder ended, crashed included, is free. False with the error on the error stack
+  // (PushInputLockBusy's when another run kept it).
   virtual bool AcquireInputLock(U4 timeoutMsecs) {
     (void)timeoutMsecs;
     return true;
@@ -166,6 +167,9 @@ public:
   // the error stack).
   virtual bool EndText() { return true; }
 };
+
+// The error of an input lock that another run kept for all of timeoutMsecs.
+void PushInputLockBusy(U4 timeoutMsecs);
 
 // The desktop in use: the platform's real one unless a test installed another.
 Desktop& TheDesktop();
