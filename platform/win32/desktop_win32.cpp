@@ -1,5 +1,6 @@
 // The real Win32 desktop: every call goes straight to user32.
 #include "platform/desktop.h"
+#include "platform/win32/inputlock_win32.h"
 #include "platform/win32/keylayout_win32.h"
 
 #include <windows.h>
@@ -194,8 +195,14 @@ public:
   U4 MapVirtualKeyA(U4 code, U4 mapType) override { return ::MapVirtualKeyA(code, mapType); }
 
   void keybd_event(U1 virtualKey, U1 scanCode, U4 flags, std::uintptr_t extraInfo) override {
-    ::keybd_event(virtualKey, scanCode, flags, extraInfo);
+    if (InText())
+      QueueKey(virtualKey, scanCode, flags, extraInfo);
+    else
+      ::keybd_event(virtualKey, scanCode, flags, extraInfo);
   }
+
+  bool AcquireInputLock(U4 timeoutMsecs) override { return Win32AcquireInputLock(timeoutMsecs); }
+  void ReleaseInputLock() override { Win32ReleaseInputLock(); }
 
   U4 SendInput(U4 count, const MouseInputRecord* inputs, int recordSize) override {
     // Callers size their records as the portable record or as the platform's INPUT.
