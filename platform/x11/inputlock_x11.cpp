@@ -17,13 +17,15 @@ bool X11Desktop::TryInputLock() {
   if (!lockAtom_) lockAtom_ = XInternAtom(dpy_, kLockSelection, False);
   if (!lockOwner_)
     lockOwner_ = XCreateWindow(dpy_, root_, -1, -1, 1, 1, 0, 0, InputOnly, nullptr, 0, nullptr);
+  // A look without holding up the server first, while another run keeps the lock.
+  if (XGetSelectionOwner(dpy_, lockAtom_) != None) return false;
   // Setting an owner takes the selection from any other: looking and taking are made one
   // step by holding the server meanwhile.
   XGrabServer(dpy_);
   bool free = XGetSelectionOwner(dpy_, lockAtom_) == None;
   if (free) XSetSelectionOwner(dpy_, lockAtom_, lockOwner_, CurrentTime);
   XUngrabServer(dpy_);
-  bool taken = free && XGetSelectionOwner(dpy_, lockAtom_) == lockOwner_;
+  bool taken = XGetSelectionOwner(dpy_, lockAtom_) == lockOwner_;
   return !Lost() && taken;
 }
 
