@@ -138,10 +138,11 @@ public:
   }
   // Give the lock back; nothing when it is not held.
   virtual void ReleaseInputLock() {}
-  // A text goes out in chunks. Between two chunks and after the last: hand over what is
-  // pending and confirm, with a round trip, that window (0: the one that had the focus when
-  // the text began) still exists and still holds the input focus, which may have moved
-  // within it. False when not; nothing goes onto the error stack.
+  // A text goes out in chunks. Between two chunks and after the last: confirm, with a round
+  // trip, that window (0: the one that had the focus when the text began) still exists and
+  // still holds the input focus, which may have moved within it, and hand over the keys of
+  // the text sent so far (a desktop may hold them back until this check passes and drop
+  // them when it fails). False when not; nothing goes onto the error stack.
   virtual bool TextTargetFocused(HWND_T window) { return !window || IsWindow(window); }
 
   // Typed text on the keyboard layout of the window that receives it. The defaults are a
