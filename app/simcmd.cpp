@@ -99,6 +99,7 @@ void SimCmd(const char* cmd, U2 timeoutMsecs) {
     if (i < 0) {
       SeMErrMult("Bad key name \"", f.key, "\"", nullptr);
     } else if (!d.AcquireInputLock(timeoutMsecs)) {
+      // Another run kept the desktop: its error is pending, nothing is sent.
     } else if (IsMouseButtonCode(key_names[i].code)) {
       SimMouse(key_names[i].code, ud, target, y, x, false);
     } else {
