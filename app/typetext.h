@@ -1,7 +1,7 @@
 // Typed text: every character arrives as written on the keyboard layout of its window.
 #pragma once
+#include "base/types.h"
 #include "platform/desktop.h"
-#include "runtime/types.h"
 
 // Characters handed over between two checks that the target still holds the focus: after
 // the target closes, no more than these reach another window.
