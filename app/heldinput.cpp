@@ -71,5 +71,7 @@ void ReleaseHeldInput() {
     d.SendInput(1, &release, sizeof release);
   }
   d.ReturnLentKeys();
+  // Nothing is down any more: another run may have its turn.
+  d.ReleaseInputLock();
   PopErr(true);
 }

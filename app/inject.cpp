@@ -24,9 +24,6 @@ void ActivationClick(HWND_T window) {
 
 I4 NormalisedCoordinate(I4 p, I4 size) {
   if (size <= 1) return 0;
-  // Absolute input cannot leave the screen; a point beyond an edge goes to that edge.
-  if (p < 0) p = 0;
-  if (p > size - 1) p = size - 1;
   return static_cast<I4>(I8{p} * 65535 / (size - 1));
 }
 
@@ -85,6 +82,16 @@ void SimMouse(U1 button, U1 ud, HWND_T window, I2 y, I2 x, bool relative) {
     }
     px += rect.left;
     py += rect.top;
+  }
+
+  // Absolute input cannot leave the screen: a click at its edge would hit something else.
+  if (px < 0 || py < 0 || px >= sm_cxscreen || py >= sm_cyscreen) {
+    char point[64];
+    std::snprintf(point, sizeof point, "x=%ld y=%ld screen=%ldx%ld", static_cast<long>(px),
+                  static_cast<long>(py), static_cast<long>(sm_cxscreen),
+                  static_cast<long>(sm_cyscreen));
+    SeMErrMult("SimMouse: the point lies outside the screen (", point, ")", nullptr);
+    return;
   }
 
   MouseInputRecord input;

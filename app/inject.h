@@ -15,6 +15,6 @@ void Tapster(U1 vk, U1 ud, HWND_T window);
 // outer top-left corner, else to the screen.
 void SimMouse(U1 button, U1 ud, HWND_T window, I2 y, I2 x, bool relative);
 
-// The normalised absolute coordinate (0..65535) of pixel p on an axis of size pixels;
-// points off the screen go to the nearest edge.
+// The normalised absolute coordinate (0..65535) of pixel p (0..size - 1) on an axis of size
+// pixels.
 I4 NormalisedCoordinate(I4 p, I4 size);

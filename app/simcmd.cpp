@@ -1,5 +1,6 @@
 #include "app/simcmd.h"
 
+#include "app/heldinput.h"
 #include "app/inject.h"
 #include "app/keytable.h"
 #include "app/typetext.h"
@@ -89,24 +90,29 @@ void SimCmd(const char* cmd, U2 timeoutMsecs) {
   HWND_T target = 0;
   if (!ErrSet && !Empty(f.win)) target = SimCmdWindow(f.win, timeoutMsecs);
 
+  // Runs on one desktop take turns, from the first key (or activation) to the last release.
+  Desktop& d = TheDesktop();
   if (ErrSet) {
     // A bad coordinate or no window: nothing is sent.
   } else if (!Empty(f.key) && f.key[0] != '\'') {
     int i = KeyNameIndex(f.key);
     if (i < 0) {
       SeMErrMult("Bad key name \"", f.key, "\"", nullptr);
+    } else if (!d.AcquireInputLock(timeoutMsecs)) {
+      // Another run kept the desktop: its error is pending, nothing is sent.
     } else if (IsMouseButtonCode(key_names[i].code)) {
       SimMouse(key_names[i].code, ud, target, y, x, false);
     } else {
       Tapster(key_names[i].code, ud, target);
     }
   } else if (!Empty(f.key)) {
-    SimCmdText(f.key, target);
+    if (d.AcquireInputLock(timeoutMsecs)) SimCmdText(f.key, target);
   } else if (f.separators >= 3) {
-    SimMouse(0, ud, target, y, x, false);
-  } else {
+    if (d.AcquireInputLock(timeoutMsecs)) SimMouse(0, ud, target, y, x, false);
+  } else if (!target || d.AcquireInputLock(timeoutMsecs)) {
     Tapster(0, 0, target);
   }
+  if (HeldInputCount() == 0) d.ReleaseInputLock();
   FreeSP(&copy);
 }
 
@@ -130,19 +136,19 @@ void SimCmdText(char* field, HWND_T target) {
   TypedText text(target);
   const char* p = field + 1;
   // A stop request ends the text between characters, never between a Shift and its key.
-  while (*p && *p != '\'' && !CheckInterrupt()) {
+  while (*p && *p != '\'' && !ErrSet && !CheckInterrupt()) {
     if (StPrefix(p, "<Enter>", 7, false)) {
-      Tapster(kVkEnter, kUdPress | kUdRelease, target);
+      text.Press(kVkEnter);
       p += 7;
       continue;
     }
     unsigned char c = static_cast<unsigned char>(*p++);
     if (c == ' ') {
-      Tapster(kVkSpace, kUdPress | kUdRelease, target);
+      text.Press(kVkSpace);
       continue;
     }
     if (c == '\t') {
-      Tapster(kVkTab, kUdPress | kUdRelease, target);
+      text.Press(kVkTab);
       continue;
     }
     char nameBuf[8];

@@ -15,15 +15,43 @@ bool NeedsShift(unsigned char c) {
 TypedText::TypedText(HWND_T target) : target_(target) {
   Desktop& d = TheDesktop();
   d.BeginText(target);
-  capsOn_ = d.GetKeyState(kVkCapital) != 0;
+  capsOn_ = capsAtStart_ = d.GetKeyState(kVkCapital) != 0;
   shiftDown_ = d.GetKeyState(kVkShift) != 0;
 }
 
 TypedText::~TypedText() {
+  // The last chunk is checked too; after a failure the check only decides whether what is
+  // still pending may go out.
+  if (ErrSet) {
+    PushErr();
+    TheDesktop().TextTargetFocused(target_);
+    PopErr(true);
+  } else {
+    TargetHolds();
+  }
+  RestoreCapsLock();
   TheDesktop().EndText();
 }
 
+void TypedText::NextChar() {
+  if (ErrSet || ++charsInChunk_ <= kTextChunkChars) return;
+  charsInChunk_ = 1;
+  TargetHolds();
+}
+
+bool TypedText::TargetHolds() {
+  if (TheDesktop().TextTargetFocused(target_)) return true;
+  ReportFocusLost(target_);
+  return false;
+}
+
+void TypedText::Press(U1 vk) {
+  NextChar();
+  Tapster(vk, kUdPress | kUdRelease, target_);
+}
+
 void TypedText::Type(unsigned char c, U1 vk, const char* field) {
+  NextChar();
   if (ErrSet) return;
   bool upper = c >= 'A' && c <= 'Z', lower = c >= 'a' && c <= 'z';
   bool capsWanted = upper ? true : lower ? false : capsOn_;
@@ -36,8 +64,11 @@ void TypedText::Type(unsigned char c, U1 vk, const char* field) {
 }
 
 void TypedText::TypeUsKeys(U1 vk, bool capsWanted, bool shiftWanted) {
-  if (capsWanted != capsOn_) Tapster(kVkCapital, kUdPress | kUdRelease, target_);
-  capsOn_ = capsWanted;
+  if (capsWanted != capsOn_) {
+    Tapster(kVkCapital, kUdPress | kUdRelease, target_);
+    // A failed activation sent nothing.
+    if (!ErrSet) capsOn_ = capsWanted;
+  }
   if (shiftWanted) Tapster(kVkShift, kUdPress, target_);
   shiftDown_ = shiftDown_ || shiftWanted;
   Tapster(vk, kUdPress | kUdRelease, target_);
@@ -45,16 +76,28 @@ void TypedText::TypeUsKeys(U1 vk, bool capsWanted, bool shiftWanted) {
   shiftDown_ = false;
 }
 
+void TypedText::SendUnchecked(U1 vk, U1 ud) {
+  // The target may be gone, so the key goes to the focus; the first failure stays the one
+  // reported.
+  PushErr();
+  Tapster(vk, ud, 0);
+  PopErr(true);
+}
+
 void TypedText::ReleaseShift() {
   if (!ErrSet) {
     Tapster(kVkShift, kUdRelease, target_);
     if (!ErrSet) return;
   }
-  // The target may be gone, so the release goes to the focus without a window check; the
-  // character's failure stays the error reported.
-  PushErr();
-  Tapster(kVkShift, kUdRelease, 0);
-  PopErr(true);
+  SendUnchecked(kVkShift, kUdRelease);
+}
+
+void TypedText::RestoreCapsLock() {
+  if (capsOn_ == capsAtStart_) return;
+  // The lock is the keyboard's, not the window's: where the key lands does not matter, and
+  // a target that failed must not keep it from going back.
+  SendUnchecked(kVkCapital, kUdPress | kUdRelease);
+  capsOn_ = capsAtStart_;
 }
 
 bool TypedText::TypeLayoutKey(unsigned char c) {

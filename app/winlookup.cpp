@@ -224,6 +224,14 @@ HWND_T WindowTitleHWND(const char* title, const char* className, bool includeChi
   return search.found;
 }
 
+namespace {
+void AddWindowTitle(HWND_T window) {
+  char title[256];
+  if (TheDesktop().GetWindowTextA(window, title, sizeof title) <= 0) std::strcpy(title, "?");
+  AddErrMult(" (window=", title, ")", nullptr);
+}
+} // namespace
+
 void ActivateWindow(HWND_T window, bool setFocus) {
   Desktop& d = TheDesktop();
   if (ErrSet || !window || d.GetForegroundWindow() == window) return;
@@ -275,11 +283,16 @@ void ActivateWindow(HWND_T window, bool setFocus) {
     }
   }
 
-  if (ErrSet) {
-    char title[256];
-    if (d.GetWindowTextA(window, title, sizeof title) <= 0) std::strcpy(title, "?");
-    AddErrMult(" (window=", title, ")", nullptr);
+  if (ErrSet) AddWindowTitle(window);
+}
+
+void ReportFocusLost(HWND_T window) {
+  if (window && !TheDesktop().IsWindow(window)) {
+    SeMErrMult("Handle does not refer to an active window", nullptr);
+    return;
   }
+  SeMErrMult("ActivateWindow", " failure", nullptr);
+  if (window) AddWindowTitle(window);
 }
 
 U4 WindowTitlePID(const char* title, bool report) {

@@ -26,6 +26,9 @@ int EnumWindowsCallback(HWND_T window, std::intptr_t childFlag);
 
 // Make window the foreground window, and with setFocus give it the keyboard focus.
 void ActivateWindow(HWND_T window, bool setFocus);
+// The error of a target that closed (window error) or lost the focus (activation error)
+// while input was going to it; window 0 stands for the focus.
+void ReportFocusLost(HWND_T window);
 
 // Process id owning the first top-level window with a matching title, 0 when none.
 U4 WindowTitlePID(const char* title, bool report);

@@ -30,11 +30,19 @@ def wait_until(done, seconds=30.0):
     return True
 
 
-def free_display():
-    for n in range(400 + os.getpid() % 400, 1200):
-        if not os.path.exists(f"/tmp/.X11-unix/X{n}") and not os.path.exists(f"/tmp/.X{n}-lock"):
-            return f":{n}"
-    sys.exit("no free display number")
+def start_xvfb():
+    """An Xvfb on a display it picks itself (-displayfd): its process and display name."""
+    read_end, write_end = os.pipe()
+    proc = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-noreset", "-screen", "0",
+                             "1024x768x24", "-nolisten", "tcp"], pass_fds=(write_end,),
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write_end)
+    with os.fdopen(read_end) as f:
+        number = f.readline().strip()
+    if not number:
+        proc.kill()
+        sys.exit("Xvfb did not start")
+    return proc, f":{number}"
 
 
 class Target:
@@ -82,13 +90,10 @@ def main():
     text = (TEXT_UNIT * (args.chars // len(TEXT_UNIT) + 1))[: args.chars]
 
     work = tempfile.mkdtemp(prefix="tapster-bench-")
-    display = free_display()
+    xvfb, display = start_xvfb()
     env = dict(os.environ, DISPLAY=display)
-    procs = []
+    procs = [xvfb]
     try:
-        procs.append(subprocess.Popen(["Xvfb", display, "-noreset", "-screen", "0", "1024x768x24",
-                                       "-nolisten", "tcp"], stdout=subprocess.DEVNULL,
-                                      stderr=subprocess.DEVNULL))
         if not wait_until(lambda: subprocess.run(["xdpyinfo"], env=env, stdout=subprocess.DEVNULL,
                                                  stderr=subprocess.DEVNULL).returncode == 0):
             sys.exit("Xvfb did not start")

@@ -127,6 +127,24 @@ public:
   // is as before the run afterwards.
   virtual void ReturnLentKeys() {}
 
+  // Runs on one desktop take turns: a run holds the desktop's input lock (one per X display,
+  // Wayland display or Windows session) from its first key to its last release. Wait at most
+  // timeoutMsecs for it; true once held, at once when this run holds it already. A lock whose
+  // holder ended, crashed included, is free. False with the error on the error stack
+  // (PushInputLockBusy's when another run kept it).
+  virtual bool AcquireInputLock(U4 timeoutMsecs) {
+    (void)timeoutMsecs;
+    return true;
+  }
+  // Give the lock back; nothing when it is not held.
+  virtual void ReleaseInputLock() {}
+  // A text goes out in chunks. Between two chunks and after the last: confirm, with a round
+  // trip, that window (0: the one that had the focus when the text began) still exists and
+  // still holds the input focus, which may have moved within it, and hand over the keys of
+  // the text sent so far (a desktop may hold them back until this check passes and drop
+  // them when it fails). False when not; nothing goes onto the error stack.
+  virtual bool TextTargetFocused(HWND_T window) { return !window || IsWindow(window); }
+
   // Typed text on the keyboard layout of the window that receives it. The defaults are a
   // US layout, on which every virtual key gives its own character.
   // A text for window (0: the focus) begins: the layout is read here, once.
@@ -150,6 +168,9 @@ public:
   // the error stack).
   virtual bool EndText() { return true; }
 };
+
+// The error of an input lock that another run kept for all of timeoutMsecs.
+void PushInputLockBusy(U4 timeoutMsecs);
 
 // The desktop in use: the platform's real one unless a test installed another.
 Desktop& TheDesktop();

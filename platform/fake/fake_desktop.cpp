@@ -334,3 +334,30 @@ bool FakeDesktop::GetCursorPos(WinPoint* point) {
   *point = cursor;
   return true;
 }
+
+bool FakeDesktop::AcquireInputLock(U4 timeoutMsecs) {
+  if (inputLockHeld) return true;
+  if (inputLockBusy) {
+    PushInputLockBusy(timeoutMsecs);
+    return false;
+  }
+  inputLockHeld = true;
+  ++inputLockTurns;
+  return true;
+}
+
+void FakeDesktop::ReleaseInputLock() {
+  inputLockHeld = false;
+}
+
+bool FakeDesktop::TextTargetFocused(HWND_T window) {
+  focusChecks.push_back(calls.size());
+  if (focusLostAtCheck && static_cast<int>(focusChecks.size()) >= focusLostAtCheck) return false;
+  if (!window) return true;
+  HWND_T top = window;
+  while (Entry* e = Live(top)) {
+    if (!e->w.parent) break;
+    top = e->w.parent;
+  }
+  return Live(window) && GetForegroundWindow() == top;
+}

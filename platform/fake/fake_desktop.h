@@ -50,6 +50,9 @@ public:
   U4 SendInput(U4 count, const MouseInputRecord* inputs, int recordSize) override;
   bool GetCursorPos(WinPoint* point) override;
   void ReturnLentKeys() override { calls.push_back("ReturnLentKeys"); }
+  bool AcquireInputLock(U4 timeoutMsecs) override;
+  void ReleaseInputLock() override;
+  bool TextTargetFocused(HWND_T window) override;
 
   // Behaviour switches.
   bool setFocusFails = false;  // SetFocus returns 0 and changes nothing
@@ -60,6 +63,14 @@ public:
   // The window that closes once keysUntilClose more key events have been sent (0: none).
   HWND_T closesAfterKeys = 0;
   int keysUntilClose = 0;
+  // Another run holds the input lock: acquiring it fails after the timeout.
+  bool inputLockBusy = false;
+  bool inputLockHeld = false;
+  int inputLockTurns = 0; // times the lock was taken
+  // TextTargetFocused answers false from its nth call on (0: never).
+  int focusLostAtCheck = 0;
+  // calls.size() at each TextTargetFocused.
+  std::vector<std::size_t> focusChecks;
   int screenWidth = 1920;
   int screenHeight = 1080;
 

@@ -1,5 +1,6 @@
 // The real Win32 desktop: every call goes straight to user32.
 #include "platform/desktop.h"
+#include "platform/win32/inputlock_win32.h"
 #include "platform/win32/inputrelease_win32.h"
 #include "platform/win32/keylayout_win32.h"
 
@@ -197,10 +198,17 @@ public:
   // A press is noted before it goes out and a release after: a fault between the two
   // may release once too often, never too seldom.
   void keybd_event(U1 virtualKey, U1 scanCode, U4 flags, std::uintptr_t extraInfo) override {
+    if (InText()) {
+      QueueKey(virtualKey, scanCode, flags, extraInfo); // noted when the queue is sent
+      return;
+    }
     if (!(flags & KEYEVENTF_KEYUP)) Win32NoteKeyEvent(virtualKey, scanCode, flags);
     ::keybd_event(virtualKey, scanCode, flags, extraInfo);
     if (flags & KEYEVENTF_KEYUP) Win32NoteKeyEvent(virtualKey, scanCode, flags);
   }
+
+  bool AcquireInputLock(U4 timeoutMsecs) override { return Win32AcquireInputLock(timeoutMsecs); }
+  void ReleaseInputLock() override { Win32ReleaseInputLock(); }
 
   U4 SendInput(U4 count, const MouseInputRecord* inputs, int recordSize) override {
     // Callers size their records as the portable record or as the platform's INPUT.

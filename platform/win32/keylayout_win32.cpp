@@ -1,4 +1,5 @@
 #include "platform/win32/keylayout_win32.h"
+#include "platform/win32/inputrelease_win32.h"
 
 #include <windows.h>
 
@@ -43,6 +44,9 @@ LayoutKey::Code KeyCode(HKL layout, U1 vk) {
 
 void Win32LayoutDesktop::BeginText(HWND_T window) {
   HWND target = window ? reinterpret_cast<HWND>(window) : ::GetForegroundWindow();
+  inText_ = true;
+  queued_.clear();
+  textTop_ = target ? ::GetAncestor(target, GA_ROOT) : nullptr;
   DWORD thread = target ? ::GetWindowThreadProcessId(target, nullptr) : 0;
   layout_ = ::GetKeyboardLayout(thread);
   // Our thread's key state stands still while the keys go to another thread; sharing the
@@ -56,6 +60,9 @@ void Win32LayoutDesktop::BeginText(HWND_T window) {
 }
 
 bool Win32LayoutDesktop::EndText() {
+  // What came after the last check: the keys that put CapsLock and Shift back.
+  SendQueued();
+  inText_ = false;
   if (joined_) ::AttachThreadInput(::GetCurrentThreadId(), joined_, FALSE);
   joined_ = 0;
   return true;
@@ -86,8 +93,51 @@ bool Win32LayoutDesktop::LayoutKeyFor(U4 ch, bool capsLock, LayoutKey* key) {
   return true;
 }
 
+bool Win32LayoutDesktop::TextTargetFocused(HWND_T) {
+  HWND top = static_cast<HWND>(textTop_);
+  // The foreground window is the one the keys will meet; what waits is dropped when that
+  // is not the text's window any more.
+  if (top && (!::IsWindow(top) || ::GetForegroundWindow() != top)) {
+    queued_.clear();
+    return false;
+  }
+  SendQueued();
+  return true;
+}
+
+void Win32LayoutDesktop::QueueKey(U2 vk, U2 scan, U4 flags, std::uintptr_t extraInfo) {
+  queued_.push_back({vk, scan, flags, extraInfo});
+}
+
+void Win32LayoutDesktop::SendQueued() {
+  if (queued_.empty()) return;
+  std::vector<INPUT> inputs(queued_.size());
+  for (std::size_t i = 0; i < queued_.size(); ++i) {
+    INPUT& in = inputs[i];
+    in.type = INPUT_KEYBOARD;
+    in.ki.wVk = queued_[i].vk;
+    in.ki.wScan = queued_[i].scan;
+    in.ki.dwFlags = queued_[i].flags;
+    in.ki.dwExtraInfo = queued_[i].extraInfo;
+  }
+  // Presses are noted before they go and releases after, so a fault in between releases
+  // what may be down. Unicode records carry no virtual key and go out in pairs.
+  for (const QueuedKey& k : queued_)
+    if (k.vk && !(k.flags & KEYEVENTF_KEYUP)) Win32NoteKeyEvent(U1(k.vk), U1(k.scan), k.flags);
+  // As with keybd_event, nothing reports what the system did with them.
+  ::SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+  for (const QueuedKey& k : queued_)
+    if (k.vk && (k.flags & KEYEVENTF_KEYUP)) Win32NoteKeyEvent(U1(k.vk), U1(k.scan), k.flags);
+  queued_.clear();
+}
+
 bool Win32LayoutDesktop::TypeUnicodeChar(U4 ch) {
   if (ch > 0xFFFF) return false;
+  if (inText_) {
+    QueueKey(0, static_cast<U2>(ch), KEYEVENTF_UNICODE, 0);
+    QueueKey(0, static_cast<U2>(ch), KEYEVENTF_UNICODE | KEYEVENTF_KEYUP, 0);
+    return true;
+  }
   INPUT inputs[2] = {};
   for (INPUT& in : inputs) {
     in.type = INPUT_KEYBOARD;

@@ -1,7 +1,10 @@
-// Typed text on the keyboard layout of the target window's thread: the Win32 desktop
-// derives from this to answer the layout questions of the Desktop interface.
+// Typed text on the keyboard layout of the target window's thread, handed over in chunks
+// while the target keeps the foreground: the Win32 desktop derives from this to answer the
+// text questions of the Desktop interface.
 #pragma once
 #include "platform/desktop.h"
+
+#include <vector>
 
 class Win32LayoutDesktop : public Desktop {
 public:
@@ -10,8 +13,24 @@ public:
   bool LayoutKeyFor(U4 ch, bool capsLock, LayoutKey* key) override;
   bool TypeUnicodeChar(U4 ch) override;
   bool EndText() override;
+  bool TextTargetFocused(HWND_T window) override;
+
+protected:
+  bool InText() const { return inText_; }
+  // A key of the text: it waits for the next check of the target.
+  void QueueKey(U2 vk, U2 scan, U4 flags, std::uintptr_t extraInfo);
 
 private:
+  struct QueuedKey {
+    U2 vk, scan;
+    U4 flags;
+    std::uintptr_t extraInfo;
+  };
+  void SendQueued();
+
+  std::vector<QueuedKey> queued_;
+  bool inText_ = false;
+  void* textTop_ = nullptr;  // the HWND of the top-level window the text goes to
   void* layout_ = nullptr;   // HKL of the text's window, null for the calling thread's
   unsigned long joined_ = 0; // the thread whose input state ours shares during a text
 };

@@ -95,6 +95,21 @@ HWND_T X11Desktop::GetForegroundWindow() {
   return top;
 }
 
+bool X11Desktop::TextTargetFocused(HWND_T) {
+  XCall call(this);
+  if (!ReadyQuiet()) return false;
+  // The focus is asked after the keys sent before it, so its answer is what they met.
+  Window focus = CurrentFocus();
+  if (lost_) return false;
+  if (!textTop_) return true; // no window had the focus: the keys go where the pointer is
+  if (focus && focus == textFocus_) return true;
+  // The focus moved: still within the text's window is fine. A window that closed holds it
+  // no longer.
+  if (!focus || TopLevelOf(focus) != textTop_) return false;
+  textFocus_ = focus;
+  return true;
+}
+
 bool X11Desktop::GetWindowPlacement(HWND_T window, WinPlacement* placement) {
   XCall call(this);
   if (!placement || !window || !Ready()) return false;

@@ -76,11 +76,15 @@ KeySym X11Desktop::KeysymAt(KeyCode code, unsigned int state) const {
   return sym;
 }
 
-void X11Desktop::BeginText(HWND_T) {
+void X11Desktop::BeginText(HWND_T window) {
   XCall call(this);
   if (!Ready()) return;
   RefreshKeyboardIfChanged();
   inText_ = true;
+  // A text for the focus goes to the window that has it now.
+  textFocus_ = window ? 0 : CurrentFocus();
+  textTop_ = TopLevelOf(window ? window : textFocus_);
+  if (!textTop_) textTop_ = window ? window : textFocus_;
   textGroup_ = 0;
   textLocks_ = 0;
   XkbStateRec state;

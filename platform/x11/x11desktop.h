@@ -84,6 +84,9 @@ public:
   bool LayoutKeyFor(U4 ch, bool capsLock, LayoutKey* key) override;
   bool TypeUnicodeChar(U4 ch) override;
   bool EndText() override;
+  bool AcquireInputLock(U4 timeoutMsecs) override;
+  void ReleaseInputLock() override;
+  bool TextTargetFocused(HWND_T window) override;
 
   // Error handler entries.
   void RecordError(const XErrorEvent& event);
@@ -169,6 +172,8 @@ private:
     return code && (keys[code / 8] & (1 << (code % 8)));
   }
   void RestoreSpareKeys();
+  // One look at the input lock: true when this run took it.
+  bool TryInputLock();
   // Layout: what key code types under modifier state in the group of the text, and the
   // modifier keys that typing by layout holds.
   void LoadLayout();
@@ -214,4 +219,10 @@ private:
   bool inText_ = false; // a text is being typed: events are flushed at its end
   int textGroup_ = 0;
   unsigned int textLocks_ = 0; // locked modifiers other than CapsLock
+  // The top-level window the text goes to (0: not known yet) and the focus last seen in it.
+  Window textTop_ = 0, textFocus_ = 0;
+
+  Atom lockAtom_ = 0;
+  Window lockOwner_ = 0;
+  bool lockHeld_ = false;
 };

@@ -88,11 +88,13 @@ TEST_F(SimCmdTest, MouseForms) {
   SimCmd("Notepad///10/20", 0);
   SimCmd("Notepad/Mouse:R/D/10/20", 0);
   SimCmd("Notepad/Mouse:M", 0); // the middle button is pressed too
-  SimCmd("/Mouse:L//-5/-7", 0); // off the screen: the nearest edge
   EXPECT_EQ(TakeError(), "");
   EXPECT_EQ(d.calls, Join(Raised(n), {Mouse(4098, 12754, 0x8007), Mouse(4098, 12754, 0x8001),
-                                      Mouse(4098, 12754, 0x8009), Mouse(3415, 12147, 0x8061),
-                                      Mouse(0, 0, 0x8007)}));
+                                      Mouse(4098, 12754, 0x8009), Mouse(3415, 12147, 0x8061)}));
+  SimCmd("/Mouse:L//-5/-7", 0); // off the screen: no click at its edge
+  EXPECT_EQ(TakeError(), "SimMouse: the point lies outside the screen (x=-7 y=-5 "
+                         "screen=1920x1080)");
+  EXPECT_EQ(d.calls.size(), Raised(n).size() + 4);
 }
 
 TEST_F(SimCmdTest, FailuresStopBeforeTheirEffects) {
@@ -125,7 +127,7 @@ TEST_F(SimCmdTest, TypedTextDrivesCapsLockAndShift) {
                  0x44, 0x0D})
     Tap(want, vk);
   EXPECT_EQ(d.calls, want);
-  EXPECT_EQ(d.GetKeyState(0x14), 0); // left in the state of the last letter
+  EXPECT_EQ(d.GetKeyState(0x14), 0);
 
   // Shifted characters hold Shift around the key; the ud field has no say in text.
   d.calls.clear();

@@ -1,4 +1,5 @@
 // The Win32 desktop against windows of this test's own thread, under Wine.
+#include "errlog/errstack.h"
 #include "platform/desktop.h"
 
 #include <gtest/gtest.h>
@@ -140,4 +141,111 @@ TEST_F(Windows, InputReachesTheQueue) {
     Sleep(10);
   }
   EXPECT_EQ(seenKeys, std::vector<UINT>{'Q'});
+}
+
+TEST_F(Windows, TextWaitsForTheForegroundCheckBetweenChunks) {
+  HWND other =
+      CreateWindowExA(0, "DesktopTestClass", "Desktop Test Other", WS_OVERLAPPEDWINDOW, 400, 60,
+                      200, 100, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+  ShowWindow(other, SW_SHOWNORMAL);
+  auto drain = [&](std::size_t want) {
+    for (int i = 0; i < 100 || (seenKeys.size() < want && i < 500); ++i) {
+      d.ProcessMessages();
+      Sleep(2);
+    }
+  };
+  SetForegroundWindow(top);
+  ASSERT_NE(d.SetFocus(H(top)), 0u);
+  seenKeys.clear();
+  d.BeginText(H(top));
+  d.keybd_event('Q', 0x10, 0, 0);
+  d.keybd_event('Q', 0x10, kKeyEventfKeyUp, 0);
+  drain(0);
+  EXPECT_TRUE(seenKeys.empty()) << "a chunk waits for its check";
+  EXPECT_TRUE(d.TextTargetFocused(H(top)));
+  drain(1);
+  EXPECT_EQ(seenKeys, std::vector<UINT>{'Q'});
+
+  // Another window in front: the waiting chunk is dropped, not sent there.
+  d.keybd_event('W', 0x11, 0, 0);
+  d.keybd_event('W', 0x11, kKeyEventfKeyUp, 0);
+  SetForegroundWindow(other);
+  EXPECT_FALSE(d.TextTargetFocused(H(top)));
+  EXPECT_TRUE(d.EndText());
+  drain(2);
+  EXPECT_EQ(seenKeys, std::vector<UINT>{'Q'});
+  DestroyWindow(other);
+}
+
+namespace {
+const char kLockName[] = "Local\\TapsterInputLock";
+
+// One try at the lock from a thread of its own: what the wait gave.
+DWORD WINAPI TryLock(LPVOID result) {
+  HANDLE m = CreateMutexA(nullptr, FALSE, kLockName);
+  DWORD got = WaitForSingleObject(m, 0);
+  if (got == WAIT_OBJECT_0 || got == WAIT_ABANDONED) ReleaseMutex(m);
+  CloseHandle(m);
+  *static_cast<DWORD*>(result) = got;
+  return 0;
+}
+
+// Takes the lock and ends without giving it back.
+DWORD WINAPI AbandonLock(LPVOID) {
+  HANDLE m = CreateMutexA(nullptr, FALSE, kLockName);
+  WaitForSingleObject(m, INFINITE);
+  return 0;
+}
+
+// Holds the lock until the event named by the argument is set.
+DWORD WINAPI HoldLock(LPVOID release) {
+  HANDLE m = CreateMutexA(nullptr, FALSE, kLockName);
+  WaitForSingleObject(m, INFINITE);
+  WaitForSingleObject(static_cast<HANDLE>(release), INFINITE);
+  ReleaseMutex(m);
+  CloseHandle(m);
+  return 0;
+}
+
+HANDLE StartThread(LPTHREAD_START_ROUTINE body, LPVOID arg) {
+  return CreateThread(nullptr, 0, body, arg, 0, nullptr);
+}
+void Join(HANDLE t) {
+  WaitForSingleObject(t, INFINITE);
+  CloseHandle(t);
+}
+} // namespace
+
+TEST(InputLock, OneHolderPerSessionAndAnAbandonedLockIsFree) {
+  Desktop& d = PlatformDesktop();
+  ASSERT_TRUE(d.AcquireInputLock(0));
+  EXPECT_TRUE(d.AcquireInputLock(0)) << "held already";
+  DWORD seen = 0;
+  Join(StartThread(TryLock, &seen));
+  EXPECT_EQ(seen, DWORD(WAIT_TIMEOUT));
+  d.ReleaseInputLock();
+  Join(StartThread(TryLock, &seen));
+  EXPECT_EQ(seen, DWORD(WAIT_OBJECT_0));
+
+  // A holder that ended without giving it back leaves it free.
+  Join(StartThread(AbandonLock, nullptr));
+  EXPECT_TRUE(d.AcquireInputLock(100));
+  d.ReleaseInputLock();
+
+  // One that keeps it: the timeout's error.
+  HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE holder = StartThread(HoldLock, release);
+  for (int i = 0; i < 1000 && seen != WAIT_TIMEOUT; ++i) {
+    Join(StartThread(TryLock, &seen));
+    Sleep(5);
+  }
+  ASSERT_EQ(seen, DWORD(WAIT_TIMEOUT));
+  EXPECT_FALSE(d.AcquireInputLock(100));
+  char message[kErrMsgSize];
+  EXPECT_STREQ(ErrMessage(false, false, message, sizeof message),
+               "AcquireInputLock: another run is sending input to this desktop; gave up after "
+               "100 ms");
+  SetEvent(release);
+  Join(holder);
+  CloseHandle(release);
 }

@@ -88,6 +88,35 @@ text)
   got=$(chars w)
   [ "$got" = "48 65 6c 6c 6f 20 57 6f 72 6c 64 0d " ] || fail "characters: $got"
   ;;
+turns)
+  # Two runs started together: each text reaches its own window whole, letter case intact.
+  start_window a --title "E2E Turn A" --x 40 --y 40
+  start_window b --title "E2E Turn B" --x 420 --y 40
+  ready a
+  ready b
+  text_a="Mixed Case One Two Three Four Five Six Seven Eight Nine Ten"
+  text_b="lower case only one two three four five six seven eight nine"
+  "$run" "$tapster" "E2E Turn A/'$text_a'" </dev/null >"$work/a.out" 2>&1 &
+  run_a=$!
+  "$run" "$tapster" "E2E Turn B/'$text_b'" </dev/null >"$work/b.out" 2>&1 &
+  run_b=$!
+  wait $run_a
+  status_a=$?
+  wait $run_b
+  status_b=$?
+  [ $status_a -ne 77 ] && [ $status_b -ne 77 ] || exit 77
+  [ $status_a = 0 ] && [ $status_b = 0 ] ||
+    fail "exit status $status_a and $status_b: $(cat "$work/a.out" "$work/b.out")"
+  hex() { printf '%s' "$1" | od -An -tx1 -v | tr -s ' \n' ' ' | sed 's/^ //'; }
+  for w in a b; do
+    [ $w = a ] && want=$(hex "$text_a") || want=$(hex "$text_b")
+    end=$((SECONDS + limit))
+    until [ "$(chars $w)" = "$want" ]; do
+      [ $SECONDS -lt $end ] || fail "characters in $w: $(chars $w), expected $want"
+      sleep 0.05
+    done
+  done
+  ;;
 click)
   start_window w --title "E2E Click" --x 150 --y 120 --popup 1
   ready w

@@ -231,39 +231,29 @@ public:
   }
 
 private:
-  // A display number nobody uses: no socket file, no lock file and no abstract socket (lock
-  // files alone are not to be trusted, /tmp cleaners remove them).
-  static bool DisplayFree(int n) {
-    std::string name = "/tmp/.X11-unix/X" + std::to_string(n);
-    if (std::filesystem::exists(name) ||
-        std::filesystem::exists("/tmp/.X" + std::to_string(n) + "-lock"))
-      return false;
-    std::ifstream unix("/proc/net/unix");
-    for (std::string line; std::getline(unix, line);)
-      if (line.size() > name.size() &&
-          line.compare(line.size() - name.size() - 1, std::string::npos, "@" + name) == 0)
-        return false;
-    return true;
-  }
-
+  // The server picks a free display itself and names it through a pipe: with many servers
+  // starting side by side no number is guessed.
   bool StartServer() {
-    for (int i = 0, n = 200 + static_cast<int>(getpid() % 600); i < 50; ++i, ++n) {
-      if (!DisplayFree(n)) continue;
-      display_ = ":" + std::to_string(n);
-      xvfb_ =
-          Spawn({"Xvfb", display_, "-noreset", "-screen", "0", "1024x768x24", "-nolisten", "tcp"},
-                {}, dir_);
-      bool exited = false; // another server took n first
-      WaitUntil([&] {
-        exited = waitpid(xvfb_, nullptr, WNOHANG) == xvfb_;
-        return exited || (dpy_ = XOpenDisplay(display_.c_str())) != nullptr;
-      });
-      if (dpy_) return true;
-      if (!exited) Stop(xvfb_);
-      xvfb_ = -1;
-      if (!exited) return false;
-    }
-    return false;
+    int fds[2];
+    if (pipe(fds) != 0) return false;
+    xvfb_ = Spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-noreset", "-screen", "0",
+                   "1024x768x24", "-nolisten", "tcp"},
+                  {}, dir_, -1, fds[1]);
+    close(fds[1]);
+    std::string number;
+    WaitUntil([&]() -> bool {
+      pollfd p{fds[0], POLLIN, 0};
+      char c = 0;
+      if (poll(&p, 1, 10) <= 0 || read(fds[0], &c, 1) != 1) return (p.revents & POLLHUP) != 0;
+      if (c == '\n') return true;
+      number.push_back(c);
+      return false;
+    });
+    close(fds[0]);
+    if (number.empty()) return false;
+    display_ = ":" + number;
+    WaitUntil([&] { return (dpy_ = XOpenDisplay(display_.c_str())) != nullptr; });
+    return dpy_ != nullptr;
   }
 
   // Openbox names its check window before it takes windows in hand, and a window mapped in

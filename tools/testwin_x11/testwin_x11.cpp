@@ -3,8 +3,10 @@
 //
 //   testwin_x11 --out FILE [--title T] [--class C] [--child TITLE] [--delay MS]
 //               [--geometry WxH+X+Y] [--latin1-name] [--lifetime SECONDS] [--others N]
+//               [--close-after N]
 //
 // --others N adds N more small titled top-level windows ("Other 1" ...), a busy desktop.
+// --close-after N destroys the window and ends once it has read N key presses.
 // SIGUSR1 puts the window at the bottom of the stack again, behind all others.
 //
 // Lines (window "top" or "child"):
@@ -16,6 +18,7 @@
 //   Motion win=top x=20 y=10 root=120,60
 //   FocusIn win=top mode=0 detail=3   /  FocusOut win=top mode=0 detail=3
 //   Mapping request=1 first=8 count=248  (the keyboard mapping changed)
+//   closed                               (--close-after: the window is gone)
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -69,14 +72,14 @@ void SetTitle(Display* dpy, Window w, const std::string& title, bool latin1) {
 int Usage() {
   std::fprintf(stderr, "usage: testwin_x11 --out FILE [--title T] [--class C] [--child TITLE]"
                        " [--delay MS] [--geometry WxH+X+Y] [--latin1-name] [--lifetime S]"
-                       " [--others N]\n");
+                       " [--others N] [--close-after N]\n");
   return 2;
 }
 } // namespace
 
 int main(int argc, char** argv) {
   std::string title = "Tapster Test", cls = "TapsterTest", childTitle, outName;
-  int delayMs = 0, lifetime = 300, others = 0;
+  int delayMs = 0, lifetime = 300, others = 0, closeAfter = 0;
   unsigned width = 300, height = 200;
   int x = 100, y = 50;
   bool latin1 = false;
@@ -103,6 +106,8 @@ int main(int argc, char** argv) {
       lifetime = std::atoi(v);
     else if (a == "--others")
       others = std::atoi(v);
+    else if (a == "--close-after")
+      closeAfter = std::atoi(v);
     else if (a == "--geometry") {
       if (std::sscanf(v, "%ux%u+%d+%d", &width, &height, &x, &y) != 4) return Usage();
     } else
@@ -211,6 +216,13 @@ int main(int argc, char** argv) {
         }
         Line("KeyPress win=%s code=%u sym=%s text=%s state=0x%x", Which(e.xkey.window),
              e.xkey.keycode, name ? name : "NoSymbol", hex.c_str(), e.xkey.state);
+        if (closeAfter > 0 && --closeAfter == 0) {
+          XDestroyWindow(dpy, top);
+          XSync(dpy, False);
+          Line("closed");
+          XCloseDisplay(dpy);
+          return 0;
+        }
         break;
       }
       case ButtonPress:

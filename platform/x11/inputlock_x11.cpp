@@ -1,0 +1,55 @@
+// Runs on one display take turns at its input through the ownership of a selection: the
+// server gives that up by itself when the owner's connection closes, so a run that crashed
+// or was killed leaves the lock free.
+#include "platform/x11/x11desktop.h"
+
+#include "errlog/errstack.h"
+
+#include <thread>
+
+namespace {
+const char kLockSelection[] = "_TAPSTER_INPUT_LOCK";
+} // namespace
+
+bool X11Desktop::TryInputLock() {
+  XCall call(this);
+  if (!Ready()) return false;
+  if (!lockAtom_) lockAtom_ = XInternAtom(dpy_, kLockSelection, False);
+  if (!lockOwner_)
+    lockOwner_ = XCreateWindow(dpy_, root_, -1, -1, 1, 1, 0, 0, InputOnly, nullptr, 0, nullptr);
+  // A look without holding up the server first, while another run keeps the lock.
+  if (XGetSelectionOwner(dpy_, lockAtom_) != None) return false;
+  // Setting an owner takes the selection from any other: looking and taking are made one
+  // step by holding the server meanwhile.
+  XGrabServer(dpy_);
+  bool free = XGetSelectionOwner(dpy_, lockAtom_) == None;
+  if (free) XSetSelectionOwner(dpy_, lockAtom_, lockOwner_, CurrentTime);
+  XUngrabServer(dpy_);
+  bool taken = XGetSelectionOwner(dpy_, lockAtom_) == lockOwner_;
+  return !Lost() && taken;
+}
+
+bool X11Desktop::AcquireInputLock(U4 timeoutMsecs) {
+  if (lockHeld_) return true;
+  SteadyClock::time_point end = SteadyClock::now() + std::chrono::milliseconds(timeoutMsecs);
+  while (!TryInputLock()) {
+    if (ErrSet) return false;
+    if (SteadyClock::now() >= end) {
+      PushInputLockBusy(timeoutMsecs);
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  lockHeld_ = true;
+  return true;
+}
+
+void X11Desktop::ReleaseInputLock() {
+  if (!lockHeld_) return;
+  lockHeld_ = false;
+  XCall call(this);
+  if (!ReadyQuiet()) return;
+  // The server takes requests in order: the keys sent before reach their window first.
+  XSetSelectionOwner(dpy_, lockAtom_, None, CurrentTime);
+  XFlush(dpy_);
+}
