@@ -214,6 +214,21 @@ bool Accumulate(const Parse& p, U4* pos, U8* pv) {
   U4 bits = p.base == 16 ? 4 : p.base == 8 ? 3 : p.base == 2 ? 1 : 0;
   while (s[i] == '0')
     ++i;
+  if (p.base == 10) {
+    // Overflow by comparison with the largest value that a digit may still follow.
+    constexpr U8 kTenth = ~0ull / 10, kLastDigit = ~0ull % 10;
+    for (; IsDec(s[i]); ++i) {
+      const U8 d = s[i] - U8{'0'};
+      if (v > kTenth || (v == kTenth && d > kLastDigit)) {
+        p.TextErr(i, p.fam->overflow, ")");
+        return false;
+      }
+      v = v * 10 + d;
+    }
+    *pos = i;
+    *pv = v;
+    return true;
+  }
   for (; kDigits.v[s[i]] < p.base; ++i) {
     U8 d = kDigits.v[s[i]];
     bool over = bits ? (v >> (64 - bits)) != 0 : v > (~0ull - d) / 10;
