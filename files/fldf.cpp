@@ -15,6 +15,9 @@
 #include <bit>
 #include <cerrno>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 const char TRM_CRLF[] = "\r\n";
 const char TRM_LF[] = "\n";
@@ -54,13 +57,23 @@ bool SizeOf(const char* fn, U8* size, char* msg, U4 msgsz) {
   return false;
 }
 
-// Index of the first line-feed, carriage return or zero byte in p[0..n), or n. Eight
-// bytes at a time: the lowest byte below 14 that a word holds is found exactly from its
-// mask (borrows only mark bytes above it), and most words hold none.
+// Index of the first line-feed, carriage return or zero byte in p[0..n), or n. Sixteen
+// bytes at a time where the compiler targets SSE2 (every x86-64), else eight: the lowest
+// byte below 14 that a word holds is found exactly from its mask (borrows only mark bytes
+// above it), and most words hold none.
 U4 ScanTerm(const U1* p, U4 n) {
-  constexpr U8 kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
   auto is_term = [](U1 c) { return c == '\n' || c == '\r' || c == 0; };
   U4 i = 0;
+#if defined(__SSE2__)
+  const __m128i lf = _mm_set1_epi8('\n'), cr = _mm_set1_epi8('\r'), zero = _mm_setzero_si128();
+  for (; i + 16 <= n; i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, cr)),
+                                     _mm_cmpeq_epi8(v, zero));
+    if (const int mask = _mm_movemask_epi8(hit)) return i + U4(std::countr_zero(U4(mask)));
+  }
+#endif
+  constexpr U8 kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
   while (i + 8 <= n) {
     U8 w;
     std::memcpy(&w, p + i, 8);
