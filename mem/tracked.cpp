@@ -2,14 +2,14 @@
 // descriptor, and the checks that every pointer handed back goes through.
 #include "mem/tracked.h"
 
+#include "base/settings.h"
 #include "errlog/errstack.h"
 #include "errlog/pgmlog.h"
+#include "errlog/stacktrace.h"
 #include "mem/accounting.h"
 #include "mem/lpm.h"
 #include "mem/poison.h"
 #include "mem/reuse.h"
-#include "runtime/settings.h"
-#include "runtime/stacktrace.h"
 #include "text/numfmt.h"
 #include "text/strbuild.h"
 #include "time/clock.h"

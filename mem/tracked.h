@@ -2,7 +2,7 @@
 // front of it, so that a pointer handed back can be verified before it is trusted and
 // memory can be accounted for by kind.
 #pragma once
-#include "runtime/types.h"
+#include "base/types.h"
 
 #include <cstdint>
 
