@@ -3,12 +3,12 @@
 // to the program log, and the keys and clicks go to a fake desktop on a fake clock.
 // bench/run.sh runs it against the same benchmark built on an earlier runtime.
 #include "app/driver.h"
+#include "base/settings.h"
 #include "bench/bench_common.h"
 #include "errlog/errstack.h"
 #include "errlog/pgmlog.h"
 #include "platform/fake/fake_clock.h"
 #include "platform/fake/fake_desktop.h"
-#include "runtime/settings.h"
 
 #include <benchmark/benchmark.h>
 
