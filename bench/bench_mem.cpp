@@ -6,6 +6,8 @@
 #include "mem/lpm.h"
 #include "mem/tracked.h"
 
+#include "bench/bench_common.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
@@ -78,8 +80,8 @@ void BM_Lpm(benchmark::State& state) {
 
 } // namespace
 
-BENCHMARK(BM_Malloc);
-BENCHMARK(BM_TrackedRings);
-BENCHMARK(BM_TrackedNoRings);
-BENCHMARK(BM_Lpm);
+BENCHMARK(BM_Malloc)->Apply(BenchFixedIterations);
+BENCHMARK(BM_TrackedRings)->Apply(BenchFixedIterations);
+BENCHMARK(BM_TrackedNoRings)->Apply(BenchFixedIterations);
+BENCHMARK(BM_Lpm)->Apply(BenchFixedIterations);
 BENCHMARK_MAIN();

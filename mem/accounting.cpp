@@ -16,49 +16,33 @@
 
 U4 pgm_alloc_mem_cnt = 0, pgm_alloc_mem_cnt_hi = 0;
 U8 pgm_alloc_mem = 0, pgm_alloc_mem_hi = 0, pgm_alloc_mem_lo = ~U8{0};
-U4 pgm_malloc_persistent_mem_cnt = 0, pgm_malloc_persistent_mem_cnt_hi = 0;
-U8 pgm_malloc_persistent_mem = 0, pgm_malloc_persistent_mem_hi = 0;
-U4 pgm_malloc_transitory_mem_cnt = 0, pgm_malloc_transitory_mem_cnt_hi = 0;
-U8 pgm_malloc_transitory_mem = 0, pgm_malloc_transitory_mem_hi = 0;
-U4 pgm_mrf_mem_cnt = 0, pgm_mrf_mem_cnt_hi = 0;
-U8 pgm_mrf_mem = 0, pgm_mrf_mem_hi = 0;
-U4 pgm_zl_mem_cnt = 0, pgm_zl_mem_cnt_hi = 0;
-U8 pgm_zl_mem = 0, pgm_zl_mem_hi = 0;
+MemBook mem_books[kMemKinds] = {};
+U4 &pgm_malloc_persistent_mem_cnt = mem_books[PERSISTENT].cnt,
+   &pgm_malloc_persistent_mem_cnt_hi = mem_books[PERSISTENT].cnt_hi;
+U8 &pgm_malloc_persistent_mem = mem_books[PERSISTENT].mem,
+   &pgm_malloc_persistent_mem_hi = mem_books[PERSISTENT].mem_hi;
+U4 &pgm_malloc_transitory_mem_cnt = mem_books[TRANSITORY].cnt,
+   &pgm_malloc_transitory_mem_cnt_hi = mem_books[TRANSITORY].cnt_hi;
+U8 &pgm_malloc_transitory_mem = mem_books[TRANSITORY].mem,
+   &pgm_malloc_transitory_mem_hi = mem_books[TRANSITORY].mem_hi;
+U4 &pgm_mrf_mem_cnt = mem_books[MRF].cnt, &pgm_mrf_mem_cnt_hi = mem_books[MRF].cnt_hi;
+U8 &pgm_mrf_mem = mem_books[MRF].mem, &pgm_mrf_mem_hi = mem_books[MRF].mem_hi;
+U4 &pgm_zl_mem_cnt = mem_books[ZL].cnt, &pgm_zl_mem_cnt_hi = mem_books[ZL].cnt_hi;
+U8 &pgm_zl_mem = mem_books[ZL].mem, &pgm_zl_mem_hi = mem_books[ZL].mem_hi;
+const char* const kMemBookCntZero[kMemKinds] = {"UpdateMemDataFree:pgm_malloc_persistent_mem_cnt=0",
+                                                "UpdateMemDataFree:pgm_malloc_transitory_mem_cnt=0",
+                                                nullptr, "UpdateMemDataFree:pgm_mrf_mem_cnt=0",
+                                                "UpdateMemDataFree:pgm_zl_mem_cnt=0"};
+const char* const kMemBookMemBelow[kMemKinds] = {
+    "UpdateMemDataFree:pgm_malloc_persistent_mem<mdp->sz",
+    "UpdateMemDataFree:pgm_malloc_transitory_mem<mdp->sz", nullptr,
+    "UpdateMemDataFree:pgm_mrf_mem<mdp->sz", "UpdateMemDataFree:pgm_zl_mem<mdp->sz"};
 U8 proc_mem = 0, proc_mem_hi = 0, proc_mem_lo = ~U8{0};
 
 namespace {
 
 template <class T> void Raise(T& hi, T v) {
   if (v > hi) hi = v;
-}
-
-// The counters of one heap kind.
-struct KindCounters {
-  U4* cnt;
-  U4* cnt_hi;
-  U8* mem;
-  U8* mem_hi;
-  const char* cnt_zero; // messages of UpdateMemDataFree
-  const char* mem_below;
-};
-
-const KindCounters* HeapKind(U1 kind) {
-  static const KindCounters kinds[] = {
-      {&pgm_malloc_persistent_mem_cnt, &pgm_malloc_persistent_mem_cnt_hi,
-       &pgm_malloc_persistent_mem, &pgm_malloc_persistent_mem_hi,
-       "UpdateMemDataFree:pgm_malloc_persistent_mem_cnt=0",
-       "UpdateMemDataFree:pgm_malloc_persistent_mem<mdp->sz"},
-      {&pgm_malloc_transitory_mem_cnt, &pgm_malloc_transitory_mem_cnt_hi,
-       &pgm_malloc_transitory_mem, &pgm_malloc_transitory_mem_hi,
-       "UpdateMemDataFree:pgm_malloc_transitory_mem_cnt=0",
-       "UpdateMemDataFree:pgm_malloc_transitory_mem<mdp->sz"},
-      {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
-      {&pgm_mrf_mem_cnt, &pgm_mrf_mem_cnt_hi, &pgm_mrf_mem, &pgm_mrf_mem_hi,
-       "UpdateMemDataFree:pgm_mrf_mem_cnt=0", "UpdateMemDataFree:pgm_mrf_mem<mdp->sz"},
-      {&pgm_zl_mem_cnt, &pgm_zl_mem_cnt_hi, &pgm_zl_mem, &pgm_zl_mem_hi,
-       "UpdateMemDataFree:pgm_zl_mem_cnt=0", "UpdateMemDataFree:pgm_zl_mem<mdp->sz"},
-  };
-  return kind < 5 && kind != LPM ? &kinds[kind] : nullptr;
 }
 
 memdsc* Dsc(void* pt) {
@@ -74,13 +58,13 @@ void PushKindError(const char* fn, const memdsc* d) {
   }
 }
 
+} // namespace
+
 // A counter that would go below zero: the books no longer match the blocks.
-[[noreturn]] void Inconsistent(const char* msg) {
+void MemBooksInconsistent(const char* msg) {
   SeMErrMult(msg, nullptr);
   CrashMe(msg);
 }
-
-} // namespace
 
 void UpdateMemDataAlloc(void* pt, U4 oldsz) {
   memdsc* d = Dsc(pt);
@@ -88,19 +72,16 @@ void UpdateMemDataAlloc(void* pt, U4 oldsz) {
   if (oldsz == 0) Raise(pgm_alloc_mem_cnt_hi, ++pgm_alloc_mem_cnt);
   pgm_alloc_mem = static_cast<U8>(static_cast<I8>(pgm_alloc_mem) + diff);
   Raise(pgm_alloc_mem_hi, pgm_alloc_mem);
-  if (const KindCounters* k = HeapKind(d->alloc_id)) {
+  if (IsHeapKind(d->alloc_id)) {
+    MemBook& b = mem_books[d->alloc_id];
     const auto p = reinterpret_cast<std::uintptr_t>(pt);
     if (p < pgm_malloc_pt_lo) pgm_malloc_pt_lo = p;
     Raise(pgm_malloc_pt_hi, p);
-    if (oldsz == 0) Raise(*k->cnt_hi, ++*k->cnt);
-    *k->mem = static_cast<U8>(static_cast<I8>(*k->mem) + diff);
-    Raise(*k->mem_hi, *k->mem);
+    if (oldsz == 0) Raise(b.cnt_hi, ++b.cnt);
+    b.mem = static_cast<U8>(static_cast<I8>(b.mem) + diff);
+    Raise(b.mem_hi, b.mem);
   } else if (d->alloc_id == LPM && d->lpmx != kNoLpmx) {
-    if (oldsz == 0) {
-      Raise(lpm_cnt_hi, ++lpm_cnt);
-      lpm_block_x += kMemDscSize + d->sz;
-      Raise(lpm_block_x_hi, d->lpmx);
-    }
+    if (oldsz == 0) LpmBookCarve(d->lpmx, d->sz);
     lpm_mem = static_cast<U8>(static_cast<I8>(lpm_mem) + diff);
     Raise(lpm_max_sz, d->sz);
   } else {
@@ -110,21 +91,13 @@ void UpdateMemDataAlloc(void* pt, U4 oldsz) {
 
 void UpdateMemDataFree(void* pt) {
   const memdsc* d = Dsc(pt);
-  if (pgm_alloc_mem_cnt == 0) Inconsistent("UpdateMemDataFree:pgm_alloc_mem_cnt=0");
-  --pgm_alloc_mem_cnt;
-  if (pgm_alloc_mem < d->sz) Inconsistent("UpdateMemDataFree:pgm_alloc_mem<mdp->sz");
-  pgm_alloc_mem -= d->sz;
-  if (pgm_alloc_mem < pgm_alloc_mem_lo) pgm_alloc_mem_lo = pgm_alloc_mem;
-  if (const KindCounters* k = HeapKind(d->alloc_id)) {
-    if (*k->cnt == 0) Inconsistent(k->cnt_zero);
-    --*k->cnt;
-    if (*k->mem < d->sz) Inconsistent(k->mem_below);
-    *k->mem -= d->sz;
-  } else if (d->alloc_id == LPM && d->lpmx != kNoLpmx) {
-    if (lpm_cnt == 0) Inconsistent("UpdateMemDataFree:lpm_cnt=0");
-    --lpm_cnt;
-    if (lpm_mem < d->sz) Inconsistent("UpdateMemDataFree:lpm_mem<mdp->sz");
-    lpm_mem -= d->sz;
+  if (IsHeapKind(d->alloc_id)) {
+    BookHeapFree(d->alloc_id, d->sz);
+    return;
+  }
+  BookFreeAll(d->sz);
+  if (d->alloc_id == LPM && d->lpmx != kNoLpmx) {
+    LpmBookFree(d);
   } else {
     PushKindError("UpdateMemDataFree", d);
   }

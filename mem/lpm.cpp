@@ -17,6 +17,9 @@ U4 lpm_block_x_hi = 0;
 U4 lpm_cnt = 0;
 U4 lpm_cnt_hi = 0;
 U8 lpm_mem = 0;
+LpmMark lpm_marks[kLpmMarks];
+U4 lpm_blocks = 0;
+U4 lpm_freed_end = 0;
 
 namespace {
 
@@ -39,6 +42,8 @@ void InternalMemInit() {
     if (!lpm_block) CrashMe("InternalMemInit");
     lpm_block_end = lpm_block + lpm_block_sz;
     lpm_block_x = 0;
+    lpm_blocks = 0;
+    lpm_freed_end = 0;
     PoisonMem(lpm_block, lpm_block_sz); // nothing handed out yet
   }
   InternalMemCheck("InternalMemInit");
@@ -58,10 +63,6 @@ void InternalMemCheck(const char* name) {
   if (lpm_block_sz == 0 || !lpm_block) return;
   for (U8 x = 0; x < lpm_block_x;)
     x += kMemDscSize + LpmDescriptorAt(x, name)->sz;
-}
-
-U8 LpmStoredSize(U4 sz) {
-  return (U8{sz} & ~U8{3}) + 4; // room for a terminator even at a multiple of 4
 }
 
 memdsc* LpmCarve(U4 sz) {
@@ -85,6 +86,55 @@ memdsc* LpmCarve(U4 sz) {
   return d;
 }
 
+void LpmBookFree(const memdsc* d) {
+  if (lpm_cnt == 0) MemBooksInconsistent("UpdateMemDataFree:lpm_cnt=0");
+  --lpm_cnt;
+  if (lpm_mem < d->sz) MemBooksInconsistent("UpdateMemDataFree:lpm_mem<mdp->sz");
+  lpm_mem -= d->sz;
+  if (d->lpmx >= lpm_freed_end) lpm_freed_end = d->lpmx + 1;
+}
+
+namespace {
+
+// What a reset from keep releases: live blocks and their bytes, and all blocks.
+struct Released {
+  U4 live = 0;
+  U8 bytes = 0;
+  U4 blocks = 0;
+};
+
+// Without a freed block above keep and with keep's mark still in the table, the blocks
+// above keep are those carved after it, and their bytes what their descriptors leave.
+bool Counted(U4 keep, Released* r) {
+  if (lpm_freed_end > keep) return false;
+  const LpmMark m = LpmMarkAt(keep);
+  if (m.x != keep || m.below >= lpm_blocks) return false;
+  const memdsc* d = LpmDescriptorAt(keep, "ResetLPM");
+  if (Signature(d) != kMemDscLive) return false;
+  const U4 n = lpm_blocks - m.below;
+  const U8 span = lpm_block_x - keep;
+  if (U8{n} * kMemDscSize > span) return false;
+  r->live = r->blocks = n;
+  r->bytes = span - U8{n} * kMemDscSize;
+  return true;
+}
+
+Released Walked(U4 keep) {
+  Released r;
+  for (U8 x = keep; x < lpm_block_x;) {
+    const memdsc* d = LpmDescriptorAt(x, "ResetLPM");
+    if (Signature(d) == kMemDscLive) {
+      ++r.live;
+      r.bytes += d->sz;
+    }
+    ++r.blocks;
+    x += kMemDscSize + d->sz;
+  }
+  return r;
+}
+
+} // namespace
+
 void ResetLPM(U4 keep) {
   if (!lpm_block || keep == lpm_block_x) return;
   if (keep > lpm_block_x) {
@@ -93,16 +143,15 @@ void ResetLPM(U4 keep) {
                " lpm_block_x=", VS10_MyBf(lpm_block_x, nullptr, false, x, sizeof x), nullptr);
     return;
   }
-  U4 memcnt = 0;
-  U8 memsz = 0;
-  for (U8 x = keep; x < lpm_block_x;) {
-    const memdsc* d = LpmDescriptorAt(x, "ResetLPM");
-    if (Signature(d) == kMemDscLive) {
-      ++memcnt;
-      memsz += d->sz;
-    }
-    x += kMemDscSize + d->sz;
+  Released r;
+  if (!Counted(keep, &r)) {
+    r = Walked(keep);
+    // The freed blocks at or above keep go with the reset; any others lie below it.
+    if (lpm_freed_end > keep) lpm_freed_end = keep;
   }
+  const U4 memcnt = r.live;
+  const U8 memsz = r.bytes;
+  lpm_blocks = lpm_blocks > r.blocks ? lpm_blocks - r.blocks : 0;
   PoisonMem(lpm_block + keep, lpm_block_x - keep);
   lpm_block_x = keep;
   if (pgm_alloc_mem_cnt < memcnt) CrashMe("ResetLPM:pgm_alloc_mem_cnt<memcnt");

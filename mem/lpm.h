@@ -25,8 +25,38 @@ char* LPMSPCopyMult(bool report, const char* first, ...) TAP_SENTINEL;
 
 // For the allocator: the stored size of an LPM request and the block carved for it (null
 // with "LPM OVERFLOW" pushed when it does not fit).
-U8 LpmStoredSize(U4 sz);
+inline U8 LpmStoredSize(U4 sz) {
+  return (U8{sz} & ~U8{3}) + 4; // room for a terminator even at a multiple of 4
+}
 memdsc* LpmCarve(U4 sz);
+
+// What lets a reset skip the walk. Every block in the filled part, live or freed, counts in
+// lpm_blocks; a carve notes at its offset how many blocks lay below it, in a small table
+// that a later block may overwrite (the reset then walks). lpm_freed_end is one past the
+// highest offset of a block freed in the filled part, 0 for none: a reset above it
+// releases only live blocks.
+struct LpmMark {
+  U4 x;     // the block's offset
+  U4 below; // blocks below it
+};
+inline constexpr U4 kLpmMarks = 1024;
+extern LpmMark lpm_marks[kLpmMarks];
+extern U4 lpm_blocks;
+extern U4 lpm_freed_end;
+// Two blocks at least 36 bytes apart never share a slot of 32-byte steps.
+TAP_HOT LpmMark& LpmMarkAt(U4 x) {
+  return lpm_marks[(x >> 5) & (kLpmMarks - 1)];
+}
+
+// The books of a new LPM block at the fill offset: it moves the offset past the block.
+TAP_HOT void LpmBookCarve(U4 x, U4 sz) {
+  if (++lpm_cnt > lpm_cnt_hi) lpm_cnt_hi = lpm_cnt;
+  LpmMarkAt(x) = LpmMark{x, lpm_blocks++};
+  lpm_block_x = x + kMemDscSize + sz;
+  if (x > lpm_block_x_hi) lpm_block_x_hi = x;
+}
+// The LPM part of a free (the program-wide counters are done by the caller).
+void LpmBookFree(const memdsc* d);
 // The descriptor at offset x of the LPM block when the chain there is sound: inside the
 // filled part, its own offset recorded, a known signature and a size that stays inside.
 // Ends the program through CrashMe (after pushing InternalMemCheck's message) otherwise.

@@ -32,9 +32,13 @@ inline void UnpoisonMem(const void*, U8) {}
 // The four bytes before pt: the allocator's own look at a descriptor it may have poisoned,
 // or that belongs to memory it never handed out.
 TAP_NO_ASAN inline U4 ReadSignatureBefore(const void* pt) {
+  U4 v;
+#ifdef TAP_ASAN
   const volatile U1* p = static_cast<const volatile U1*>(pt) - 4;
   U1 b[4] = {p[0], p[1], p[2], p[3]};
-  U4 v;
   std::memcpy(&v, b, 4);
+#else
+  std::memcpy(&v, static_cast<const U1*>(pt) - 4, 4);
+#endif
   return v;
 }

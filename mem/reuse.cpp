@@ -27,10 +27,6 @@ void ReuseMemInit() {
     EnsureMap(ix);
 }
 
-U4 ReuseMemWaiting(const ReuseRing& r) {
-  return r.rd <= r.wr ? r.wr - r.rd : r.maxcnt - r.rd + r.wr;
-}
-
 memdsc* ReuseMemTake(U4 ix) {
   ReuseRing& r = reuse_mem[ix];
   if (r.rd == r.wr) return nullptr;

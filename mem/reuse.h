@@ -30,7 +30,9 @@ inline U8 ReuseMemSize(U8 n) {
 }
 // Allocates the ring arrays of every class (start-up), whatever reuse_mem_ena says.
 void ReuseMemInit();
-U4 ReuseMemWaiting(const ReuseRing& ring);
+inline U4 ReuseMemWaiting(const ReuseRing& r) {
+  return r.rd <= r.wr ? r.wr - r.rd : r.maxcnt - r.rd + r.wr;
+}
 // The oldest block waiting in class ix, or null.
 memdsc* ReuseMemTake(U4 ix);
 // Parks d in class ix; false when the ring is full (counted as an overflow) or missing.

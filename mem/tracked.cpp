@@ -14,7 +14,10 @@
 #include "text/strbuild.h"
 #include "time/clock.h"
 
+#include <atomic>
+#include <bit>
 #include <cinttypes>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -259,6 +262,116 @@ void ReleaseHeapBlock(memdsc* d, void* pt) {
   std::free(d);
 }
 
+// ---- Fast paths ------------------------------------------------------------------------
+// A ring hit, a park and an LPM carve without debug lines or test hooks: the same steps
+// and books as the general paths, without the calls. Anything else (an empty or full
+// ring, a pointer that does not check out, the first carve) goes the general way.
+
+TAP_HOT bool Quiet() {
+  return !alloc_busy && !mem_dbg && fail_countdown == 0;
+}
+
+// Re-entry from a signal handler must still find the flag set while the books change.
+struct Busy {
+  Busy() {
+    *static_cast<volatile bool*>(&alloc_busy) = true;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+  }
+  ~Busy() {
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    *static_cast<volatile bool*>(&alloc_busy) = false;
+  }
+};
+
+TAP_HOT void Store8(U1* at, U8 v) {
+  std::memcpy(at, &v, 8);
+}
+
+// Everything is read before anything is written: a store through a descriptor could alias
+// any counter as far as the compiler knows.
+TAP_HOT void* ReuseQuick(U4 sz) {
+  if (sz > (U4{1} << 30) - kMemDscSize) return nullptr; // the biggest classes go the long way
+  const U4 ix = ReuseMemIndex(sz + kMemDscSize);
+  ReuseRing& r = reuse_mem[ix];
+  const U4 rd = r.rd;
+  if (rd == r.wr) return nullptr;
+  Busy busy;
+  memdsc* d = r.map[rd];
+  const U4 stored = d->sz;
+  // LPM requests never come here; every other kind but the heap kinds counts as PERSISTENT.
+  const U1 kind = pgm_alloc_id < kMemKinds ? pgm_alloc_id : PERSISTENT;
+  const U4 time = AllocTime();
+  r.rd = rd + 1 == r.maxcnt ? 0 : rd + 1;
+  BookHeapAlloc(kind, stored); // a block handed out before lies inside the pointer range
+  U1* user = UserOf(d);
+  UnpoisonMem(user, stored);
+  SetSignature(d, kMemDscLive);
+  user[0] = 0;
+  d->alloc_time = time;
+  d->alloc_id = kind;
+  return user;
+}
+
+TAP_HOT void* CarveQuick(U4 sz) {
+  if (!lpm_block) return nullptr;
+  const U4 x = lpm_block_x;
+  const U8 stored = LpmStoredSize(sz);
+  const auto reserved = static_cast<U8>(lpm_block_end - lpm_block);
+  if (x >= lpm_block_sz || U8{x} + kMemDscSize + stored > reserved) return nullptr;
+  Busy busy;
+  U1* at = lpm_block + x;
+  UnpoisonMem(at, kMemDscSize + stored);
+  // The descriptor in four words, straight into place: a record built on the stack and
+  // copied would stall on its way through the store buffer.
+  const U4 sz4 = static_cast<U4>(stored);
+  static_assert(offsetof(memdsc, alloc_id) == 4 && offsetof(memdsc, lpmx) == 20 &&
+                    offsetof(memdsc, alloc_time) == 24 && offsetof(memdsc, signature) == 28 &&
+                    std::endian::native == std::endian::little,
+                "the words follow the descriptor's layout");
+  Store8(at, sz4 | U8{LPM} << 32);
+  Store8(at + 8, 0);
+  Store8(at + 16, U8{x} << 32);
+  Store8(at + 24, AllocTime() | U8{kMemDscLive} << 32);
+  at[kMemDscSize] = 0;
+  if (++pgm_alloc_mem_cnt > pgm_alloc_mem_cnt_hi) pgm_alloc_mem_cnt_hi = pgm_alloc_mem_cnt;
+  if ((pgm_alloc_mem += stored) > pgm_alloc_mem_hi) pgm_alloc_mem_hi = pgm_alloc_mem;
+  LpmBookCarve(x, sz4);
+  lpm_mem += stored;
+  if (sz4 > lpm_max_sz) lpm_max_sz = sz4;
+  return at + kMemDscSize;
+}
+
+// A live heap block parked on the ring of its class.
+TAP_HOT bool ParkQuick(void* pt) {
+  const auto p = reinterpret_cast<std::uintptr_t>(pt);
+  if (p < pgm_malloc_pt_lo || p > pgm_malloc_pt_hi || !reuse_mem_ena || pgm_exiting) return false;
+  const auto lb = reinterpret_cast<std::uintptr_t>(lpm_block);
+  if (lpm_block && p >= lb && p < reinterpret_cast<std::uintptr_t>(lpm_block_end)) return false;
+  if (ReadSignatureBefore(pt) != kMemDscLive) return false;
+  auto* d = reinterpret_cast<memdsc*>(p - kMemDscSize);
+  const U4 stored = d->sz;
+  const U1 kind = d->alloc_id;
+  if (d->lpmx != kNoLpmx || !IsHeapKind(kind)) return false;
+  // Only a block whose total is a class size can serve every request of its class.
+  const U8 total = U8{stored} + kMemDscSize;
+  if ((total & (total - 1)) != 0 || total < 64 || total > (U8{1} << 31)) return false;
+  const U4 ix = static_cast<U4>(std::countr_zero(total)) - 6;
+  ReuseRing& r = reuse_mem[ix];
+  memdsc** map = r.map;
+  const U4 rd = r.rd, wr = r.wr, maxcnt = r.maxcnt;
+  const U4 next = wr + 1 == maxcnt ? 0 : wr + 1;
+  if (!map || next == rd) return false;
+  BookHeapFree(kind, stored);
+  const U4 waiting = rd <= next ? next - rd : maxcnt - rd + next;
+  if (waiting > r.cnt_max) r.cnt_max = waiting;
+  r.wr = next;
+  map[wr] = d;
+  d->alloc_time = 0;
+  SetSignature(d, kMemDscParked);
+  PoisonMem(pt, stored);
+  return true;
+}
+
 } // namespace
 
 void* ScratchAlloc(U8 sz) {
@@ -273,8 +386,8 @@ void MemFailAfter(U4 n) {
   fail_countdown = n;
 }
 
-void* AllocU1(U4 sz) {
-  if (ErrSet || sz == 0) return nullptr;
+namespace {
+__attribute__((noinline)) void* AllocGeneral(U4 sz) {
   if (alloc_busy) {
     std::printf("%s%s\n", "AllocU1", " BUSY");
     CrashMe("AllocU1");
@@ -288,6 +401,16 @@ void* AllocU1(U4 sz) {
   Indent(-4);
   alloc_busy = false;
   return ErrSet ? nullptr : user;
+}
+} // namespace
+
+void* AllocU1(U4 sz) {
+  if (ErrSet || sz == 0) return nullptr;
+  if (Quiet()) {
+    void* quick = pgm_alloc_id == LPM ? CarveQuick(sz) : reuse_mem_ena ? ReuseQuick(sz) : nullptr;
+    if (quick) return quick;
+  }
+  return AllocGeneral(sz);
 }
 
 void* AllocPt(U4 cnt) {
@@ -324,10 +447,18 @@ void* AllocZL(U4 sz) {
   void* pt = WithKind(ZL, [&] { return AllocU1(sz); });
   return ErrSet ? nullptr : pt;
 }
-void* AllocLPM(U4 sz) {
-  if (ErrSet) return nullptr;
+namespace {
+__attribute__((noinline)) void* AllocLPMGeneral(U4 sz) {
   void* pt = WithKind(LPM, [&] { return AllocU1(sz); });
   return ErrSet ? nullptr : pt;
+}
+} // namespace
+
+void* AllocLPM(U4 sz) {
+  if (ErrSet) return nullptr;
+  if (sz != 0 && Quiet())
+    if (void* quick = CarveQuick(sz)) return quick;
+  return AllocLPMGeneral(sz);
 }
 
 memdsc* PtMDP(const void* pt, bool check) {
@@ -483,8 +614,8 @@ void* ReallocPt(void* pt, U4 cnt) {
   return ErrSet ? pt : np;
 }
 
-void FreeSP(void** ppt) {
-  if (!ppt || !*ppt) return;
+namespace {
+__attribute__((noinline)) void FreeGeneral(void** ppt) {
   // A level of its own only when the caller has an error pending: without one, an error
   // raised here lands where carrying it out would put it anyway.
   const bool nested = ErrSet;
@@ -506,4 +637,15 @@ void FreeSP(void** ppt) {
     Indent(-4);
   }
   if (nested) PopErr(true);
+}
+} // namespace
+
+void FreeSP(void** ppt) {
+  if (!ppt || !*ppt) return;
+  // A pending error does not matter here: nothing on the way can raise another.
+  if (!mem_dbg && ParkQuick(*ppt)) {
+    *ppt = nullptr;
+    return;
+  }
+  FreeGeneral(ppt);
 }

@@ -6,6 +6,13 @@
 
 #include <cstdint>
 
+// The allocator's fast paths are inlined whatever the optimiser thinks of their size.
+#if defined(__GNUC__)
+#define TAP_HOT inline __attribute__((always_inline))
+#else
+#define TAP_HOT inline
+#endif
+
 // Memory kinds (memdsc::alloc_id).
 inline constexpr U1 PERSISTENT = 0;
 inline constexpr U1 TRANSITORY = 1;

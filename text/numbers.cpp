@@ -214,6 +214,21 @@ bool Accumulate(const Parse& p, U4* pos, U8* pv) {
   U4 bits = p.base == 16 ? 4 : p.base == 8 ? 3 : p.base == 2 ? 1 : 0;
   while (s[i] == '0')
     ++i;
+  if (p.base == 10) {
+    // Overflow by comparison with the largest value that a digit may still follow.
+    constexpr U8 kTenth = ~0ull / 10, kLastDigit = ~0ull % 10;
+    for (; IsDec(s[i]); ++i) {
+      const U8 d = s[i] - U8{'0'};
+      if (v > kTenth || (v == kTenth && d > kLastDigit)) {
+        p.TextErr(i, p.fam->overflow, ")");
+        return false;
+      }
+      v = v * 10 + d;
+    }
+    *pos = i;
+    *pv = v;
+    return true;
+  }
   for (; kDigits.v[s[i]] < p.base; ++i) {
     U8 d = kDigits.v[s[i]];
     bool over = bits ? (v >> (64 - bits)) != 0 : v > (~0ull - d) / 10;
@@ -377,8 +392,33 @@ const char* CharDisplayName(U1 c) {
   return kSingles.s[c];
 }
 
+namespace {
+// The common text, a sign directly before at most 19 digits and nothing after them, read
+// without the general scan: such a magnitude always fits in 64 bits. False for any other
+// text, which the general parser then reads (and reports) from the start.
+bool PlainDecimal(const char* st, U8* pmag, bool* pneg) {
+  const U1* s = reinterpret_cast<const U1*>(st);
+  U4 i = s[0] == '-' || s[0] == '+' ? 1 : 0;
+  if (!IsDec(s[i])) return false;
+  while (s[i] == '0')
+    ++i;
+  U8 v = 0;
+  const U4 last = i + 19;
+  for (; i < last && IsDec(s[i]); ++i)
+    v = v * 10 + (s[i] - U8{'0'});
+  if (s[i] != 0) return false;
+  *pmag = v;
+  *pneg = st[0] == '-';
+  return true;
+}
+} // namespace
+
 I8 St10I8(const char* st, U1 lead, U1 trail, U4* pidx, bool report) {
   if (!Enter(st, pidx, report, "St10I8")) return 0;
+  U8 plain = 0;
+  bool minus = false;
+  if (PlainDecimal(st, &plain, &minus) && (minus ? plain <= kTwo63 : plain < kTwo63))
+    return static_cast<I8>(minus ? 0 - plain : plain);
   Parse p = MakeParse(st, lead, trail, pidx, report, kSigned, 10);
   U8 mag = 0;
   bool neg = false;
@@ -394,6 +434,9 @@ I8 St10I8(const char* st, U1 lead, U1 trail, U4* pidx, bool report) {
 
 U8 St10U8(const char* st, U1 lead, U1 trail, U4* pidx, bool report) {
   if (!Enter(st, pidx, report, "St10U8")) return 0;
+  U8 plain = 0;
+  bool minus = false;
+  if (PlainDecimal(st, &plain, &minus) && !minus) return plain;
   Parse p = MakeParse(st, lead, trail, pidx, report, kUnsigned, 10);
   p.no_minus = true;
   U8 mag = 0;

@@ -82,6 +82,25 @@ TEST_F(Files, EveryTerminatorGivesTheSameRecords) {
   EXPECT_FALSE(ErrSet) << Error();
 }
 
+TEST_F(Files, TerminatorsAtTheEdgeOfACacheFill) {
+  // Each terminator with its first byte just before, at and just after the last byte of
+  // the first fill; then a record across the next fill and a last one without terminator.
+  // Tabs next to terminators are control bytes that end nothing.
+  const std::string across(70000, 'b');
+  for (const char* trm : {"\r\n", "\r", "\n"}) {
+    for (size_t at = 65502; at <= 65504; ++at) {
+      const std::string lead = std::string(at - 1, 'a') + "\t";
+      const V got = Records(Put("edge", lead + trm + "next" + trm + across + "\r\nlast"));
+      ASSERT_EQ(got.size(), 4u) << TrmPrintable(trm) << " at " << at << Error();
+      EXPECT_TRUE(got[0] == lead) << TrmPrintable(trm) << " at " << at;
+      EXPECT_EQ(got[1], "next") << TrmPrintable(trm) << " at " << at;
+      EXPECT_TRUE(got[2] == across) << TrmPrintable(trm) << " at " << at;
+      EXPECT_EQ(got[3], "last");
+    }
+  }
+  EXPECT_FALSE(ErrSet) << Error();
+}
+
 TEST_F(Files, RecordAtTheLimitAndOnePast) {
   // Files above the largest record buffer, so that the limit is the fixed one.
   const std::string at(1048543, 'x'), past(1048544, 'y'), pad(1100000, 'p');

@@ -1,0 +1,102 @@
+// The allocator's short ways (ring hit, park, carve, a reset without a walk) keep the same
+// books as the long ones, also where they have to give way to them.
+#include "tests/mem/memfix.h"
+
+#include <vector>
+
+namespace {
+
+using FastPath = MemTest;
+
+TEST_F(FastPath, RingIndicesWrapAroundTheirCapacity) {
+  // One block taken and parked again and again walks both indices round the ring.
+  const U4 sz = 128 * 1024 - 32;
+  ReuseMemInit();
+  ReuseRing& ring = reuse_mem[ReuseMemIndex(U8{sz} + 32)];
+  std::vector<void*> waiting; // what earlier tests left on the ring
+  while (ReuseMemWaiting(ring) > 0)
+    waiting.push_back(AllocU1(sz));
+  void* p = AllocU1(sz);
+  void* const first = p;
+  const U4 blocks = pgm_alloc_mem_cnt;
+  const U8 bytes = pgm_malloc_persistent_mem;
+  for (U4 i = 0; i < 2 * ring.maxcnt + 3; ++i) {
+    FreeSP(&p);
+    ASSERT_LT(ring.wr, ring.maxcnt);
+    p = AllocU1(sz);
+    ASSERT_EQ(p, first) << "turn " << i;
+    ASSERT_LT(ring.rd, ring.maxcnt);
+  }
+  EXPECT_EQ(pgm_alloc_mem_cnt, blocks);
+  EXPECT_EQ(pgm_malloc_persistent_mem, bytes);
+  FreeSP(&p);
+  for (void*& w : waiting)
+    FreeSP(&w);
+}
+
+TEST_F(FastPath, BlockOfNoClassSizeGoesBackToTheHeap) {
+  // A descriptor whose size no class has (here 0) is never parked, whatever its size.
+  void* p = AllocU1(10);
+  memdsc* d = PtMDP(p, true);
+  const U4 sz = d->sz;
+  const U8 free_before = pgm_alloc_mem - sz;
+  d->sz = 0;
+  FreeSP(&p);
+  EXPECT_EQ(p, nullptr);
+  EXPECT_FALSE(ErrSet);
+  // The books took 0 bytes off; give them the real size back.
+  EXPECT_EQ(pgm_alloc_mem, free_before + sz);
+  pgm_alloc_mem -= sz;
+  pgm_malloc_persistent_mem -= sz;
+}
+
+// LPM counters as they stand, for comparison after a reset.
+struct LpmBooks {
+  U4 cnt = lpm_cnt, all = pgm_alloc_mem_cnt;
+  U8 mem = lpm_mem, bytes = pgm_alloc_mem;
+  bool operator==(const LpmBooks&) const = default;
+};
+
+TEST_F(FastPath, ResetCountsWhatItReleases) {
+  const U4 keep = lpm_block_x;
+  const LpmBooks before;
+
+  // Only live blocks above keep: counted without a walk.
+  for (U4 i = 1; i < 40; ++i)
+    AllocLPM(i);
+  ResetLPM(keep);
+  EXPECT_TRUE(LpmBooks{} == before);
+
+  // A freed block above keep (not at it) must not be taken off twice.
+  AllocLPM(8);
+  void* mid = AllocLPM(20);
+  AllocLPM(8);
+  FreeSP(&mid);
+  ResetLPM(keep);
+  EXPECT_TRUE(LpmBooks{} == before);
+  // Nor one freed below keep, which stays freed after an inner reset above it.
+  void* low = AllocLPM(12);
+  const U4 inner = lpm_block_x;
+  AllocLPM(5);
+  FreeSP(&low);
+  ResetLPM(inner);
+  EXPECT_EQ(lpm_cnt, before.cnt);
+  ResetLPM(keep);
+  EXPECT_TRUE(LpmBooks{} == before);
+
+  // Far enough on, a later block takes keep's mark: the reset walks instead.
+  AllocLPM(16);
+  const U4 slot = (keep >> 5) & (kLpmMarks - 1);
+  bool taken = false;
+  while (!taken && !ErrSet) {
+    AllocLPM(1);
+    taken = LpmMarkAt(keep).x != keep;
+  }
+  ASSERT_TRUE(taken) << "slot " << slot;
+  ResetLPM(keep);
+  EXPECT_TRUE(LpmBooks{} == before);
+  InternalMemCheck("test");
+  EXPECT_FALSE(ErrSet);
+}
+
+} // namespace
