@@ -8,6 +8,7 @@
 #include "mem/lpm.h"
 #include "mem/poison.h"
 #include "mem/reuse.h"
+#include "runtime/fault.h"
 #include "runtime/settings.h"
 #include "runtime/stacktrace.h"
 #include "text/numfmt.h"
@@ -341,7 +342,8 @@ memdsc* PtMDP(const void* pt, bool check) {
       SeMErrMult("PtMDP", ":pt out of range: pt=", Hex(p).bf,
                  " pgm_malloc_pt_lo=", Hex(pgm_malloc_pt_lo).bf,
                  " pgm_malloc_pt_hi=", Hex(pgm_malloc_pt_hi).bf, " lpm_block=", Hex(lpm_block).bf,
-                 " lpm_block_end=", Hex(lpm_block_end).bf, " code_location=", nullptr);
+                 " lpm_block_end=", Hex(lpm_block_end).bf, " code_location=", code_location,
+                 nullptr);
     }
     return nullptr;
   }

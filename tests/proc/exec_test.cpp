@@ -146,7 +146,7 @@ TEST_F(Exec, ChildrenRunOnUntilEndedAndPipesTimeOut) {
           .count();
   EXPECT_EQ(out, nullptr);
   EXPECT_LT(secs, 30);
-  EXPECT_EQ(Error().rfind("PipeToBfMult:timeout (tmo=5) (cmd=", 0), 0u);
+  EXPECT_EQ(Error().rfind("timeout (tmo=5) (cmd=", 0), 0u);
   U4 sleeper = static_cast<U4>(std::stoul("0" + Text("p2")));
   EXPECT_TRUE(procrun::WaitFor([&] { return !PIDIsActive(sleeper); }));
 }
