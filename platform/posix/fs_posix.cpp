@@ -296,11 +296,18 @@ std::string UrlPath(const char* fn) {
   }
   return out;
 }
+
+// Makes the folder and any missing folder above it.
+void MakeDirs(const std::string& dir) {
+  for (size_t at = dir.find('/', 1); at != std::string::npos; at = dir.find('/', at + 1))
+    mkdir(dir.substr(0, at).c_str(), 0700);
+  mkdir(dir.c_str(), 0700);
+}
 } // namespace
 
 bool PlatformRecycle(const char* fn) {
   const std::string trash = TrashDir();
-  mkdir(trash.c_str(), 0700);
+  MakeDirs(trash);
   const std::string files = trash + "/files", info = trash + "/info";
   mkdir(files.c_str(), 0700);
   mkdir(info.c_str(), 0700);
