@@ -224,6 +224,13 @@ TEST_F(WholeFile, MovesRenamesAndDeletes) {
   fs::create_directories(Path("folder"));
   EXPECT_FALSE(DelFile(Path("folder").c_str()));
   EXPECT_EQ(Error(), "Delete error on \"" + Path("folder") + "\" (is a directory)");
+#ifndef _WIN32
+  // A file that stays whatever this process may do.
+  if (FileExists("/proc/version", false)) {
+    EXPECT_FALSE(DelFile("/proc/version"));
+    EXPECT_EQ(Error(), "Delete error on \"/proc/version\"");
+  }
+#endif
 
   // Names a command interpreter would expand; a link out of the tree is not followed.
   const std::string outside = Put("outside.txt", "stays");

@@ -1,5 +1,9 @@
 #include "tests/mem/memfix.h"
 
+#include "runtime/fault.h"
+
+#include <cstring>
+
 #include <regex>
 #include <vector>
 
@@ -32,9 +36,9 @@ TEST_F(Rings, IndexesWrapAtTheEndAndTheDumpCountsRight) {
   // The dump shows the waiting blocks and the overflows each as itself.
   OpenLog();
   DumpUsedMem("rings", false);
-  const std::string line = "reuse_mem\\[" + std::to_string(ix) + ":[^\\]]*\\] cnt=" +
-                           std::to_string(ReuseMemWaiting(ring)) + " total=\\S+ cnt_max=" +
-                           std::to_string(ring.cnt_max) +
+  const std::string line = "reuse_mem\\[" + std::to_string(ix) +
+                           ":[^\\]]*\\] cnt=" + std::to_string(ReuseMemWaiting(ring)) +
+                           " total=\\S+ cnt_max=" + std::to_string(ring.cnt_max) +
                            " overflow_cnt=" + std::to_string(ring.overflow_cnt) + "\r\n";
   ASSERT_GT(ring.overflow_cnt, 0u);
   ASSERT_NE(ring.overflow_cnt, ReuseMemWaiting(ring));
@@ -51,6 +55,17 @@ TEST_F(Rings, ResetLPMRefusesAKeepPastTheFill) {
   ASSERT_NE(a, nullptr);
   EXPECT_EQ(PtMDP(a, true)->lpmx, x);
   FreeSP(&a);
+}
+
+// A pointer from nowhere names the code that was running.
+TEST_F(Rings, OutOfRangeNamesTheCodeLocation) {
+  int local = 0;
+  std::strncpy(code_location, "probe", sizeof code_location - 1);
+  EXPECT_EQ(PtMDP(&local, true), nullptr);
+  const std::string msg = TakeErr();
+  code_location[0] = 0;
+  EXPECT_EQ(msg.rfind("PtMDP:pt out of range: pt=", 0), 0u) << msg;
+  EXPECT_EQ(msg.substr(msg.size() - 20), " code_location=probe") << msg;
 }
 
 } // namespace
