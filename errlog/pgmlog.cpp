@@ -378,9 +378,11 @@ bool CopyPgmLog(const char* destination) {
   return MyCopyFile(destination, pgm_log_fn, false);
 }
 
-void ErrFileName() {
+namespace {
+// The error file's name for the log file logfn into err (kPgmTextSz bytes).
+void ErrFileNameOf(const char* logfn, char* err) {
   char name[kPgmTextSz];
-  CopyBounded(name, sizeof name, pgm_log_fn);
+  CopyBounded(name, sizeof name, logfn);
   char* dot = std::strrchr(name, '.');
   char* sep = std::strrchr(name, '/');
   char* bsep = std::strrchr(name, '\\');
@@ -389,8 +391,13 @@ void ErrFileName() {
   if (dot && (!sep || dot > sep)) *dot = '\0';
   U4 len = static_cast<U4>(std::strlen(name));
   if (len > kPgmTextSz - 5) len = kPgmTextSz - 5;
-  std::memcpy(pgm_err_fn, name, len);
-  std::memcpy(pgm_err_fn + len, ".err", 5);
+  std::memcpy(err, name, len);
+  std::memcpy(err + len, ".err", 5);
+}
+} // namespace
+
+void ErrFileName() {
+  ErrFileNameOf(pgm_log_fn, pgm_err_fn);
 }
 
 bool LogNameUsable(const char* what, const char* fn) {
@@ -424,16 +431,10 @@ bool MovePgmLog(const char* destination) {
     return true;
   }
   // Everything the move would replace is checked before anything is touched.
-  char savedErr[kPgmTextSz], newErr[kPgmTextSz];
-  CopyBounded(savedErr, sizeof savedErr, pgm_err_fn);
-  CopyBounded(current, sizeof current, pgm_log_fn);
-  CopyBounded(pgm_log_fn, sizeof pgm_log_fn, full);
-  ErrFileName();
-  CopyBounded(newErr, sizeof newErr, pgm_err_fn);
-  CopyBounded(pgm_log_fn, sizeof pgm_log_fn, current);
-  CopyBounded(pgm_err_fn, sizeof pgm_err_fn, savedErr);
+  char newErr[kPgmTextSz];
+  ErrFileNameOf(full, newErr);
   if (!MayReplace("Log file", full) || !LogNameUsable("Error file", newErr) ||
-      (!SameText(newErr, savedErr) && !MayReplace("Error file", newErr)))
+      (!SameText(newErr, pgm_err_fn) && !MayReplace("Error file", newErr)))
     return false;
   log_indent = static_cast<I2>(log_indent + 4);
   bool moved = CopyPgmLog(full);

@@ -130,9 +130,12 @@ bool MoveThrough(const char* dst, const char* src) {
   if (!ResolveLinks("MyMoveFile", dst, target, sizeof target)) return false;
   FsStat st;
   const bool present = PlatformStat(target, false, &st);
-  if (present && st.kind != FsKind::kRegular) return MyCopyFile(target, src, true) && DelFile(src);
+  // A device takes the bytes; a folder is the platform's business as before.
+  const bool device = present && st.kind != FsKind::kRegular && st.kind != FsKind::kDirectory;
+  if (device) return MyCopyFile(target, src, true) && DelFile(src);
   FsAccess access;
-  if (present && !PlatformAccessOf(target, &access)) {
+  const bool keep = present && st.kind == FsKind::kRegular;
+  if (keep && !PlatformAccessOf(target, &access)) {
     SeMLastErr("MyMoveFile:", target);
     return false;
   }
@@ -144,7 +147,7 @@ bool MoveThrough(const char* dst, const char* src) {
     }
     return MyCopyFile(target, src, true) && DelFile(src);
   }
-  if (present && !PlatformSetAccess(target, access)) SeMLastErr("MyMoveFile:", target);
+  if (keep && !PlatformSetAccess(target, access)) SeMLastErr("MyMoveFile:", target);
   return !ErrSet && FileOrDirectoryExists(dst, true);
 }
 

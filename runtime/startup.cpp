@@ -403,8 +403,10 @@ void ProgramInit(const char* const* argv) {
     const char* value = ValueOf(arg);
     if (PrefixNoCase(arg, "-LOG=") && value) {
       // A name cut to fit would put the log into another file.
-      if (!LogNameUsable("Log file", value)) return;
-      CopyText(pgm_log_fn, value, kPgmTextSz);
+      if (LogNameUsable("Log file", value))
+        CopyText(pgm_log_fn, value, kPgmTextSz);
+      else
+        pgm_log_fn[0] = 0;
       log_from_option = true;
     } else if (EqualNoCase(arg, "-appendlog") || PrefixNoCase(arg, "-appendlog=")) {
       log_append = value ? TrueWord(value) : EqualNoCase(arg, "-appendlog");

@@ -44,14 +44,20 @@ bool PlatformWriteToCommand(const char* cmd, const char* data, U4 len, U4 msecs,
   si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   std::string line = std::string("cmd /c ") + cmd;
   PROCESS_INFORMATION pi{};
-  const BOOL started = CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE,
-                                      CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi);
+  // In a job of its own, so that a command that outlives the bound goes with all it started.
+  HANDLE job = CreateJobObjectA(nullptr, nullptr);
+  const BOOL started =
+      CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE,
+                     CREATE_NO_WINDOW | CREATE_SUSPENDED, nullptr, nullptr, &si, &pi);
   const DWORD start_err = GetLastError();
   CloseHandle(rd);
   if (!started) {
     CloseHandle(wr);
+    if (job) CloseHandle(job);
     return Fail("popen", start_err, failed_call, code);
   }
+  if (job) AssignProcessToJobObject(job, pi.hProcess);
+  ResumeThread(pi.hThread);
   CloseHandle(pi.hThread);
   DWORD err = WriteAll(wr, data, len, deadline);
   CloseHandle(wr);
@@ -60,10 +66,11 @@ bool PlatformWriteToCommand(const char* cmd, const char* data, U4 len, U4 msecs,
   const DWORD left = now < deadline ? DWORD(deadline - now) : 0;
   const bool ended = WaitForSingleObject(pi.hProcess, left) == WAIT_OBJECT_0;
   if (!ended) {
-    TerminateProcess(pi.hProcess, 1);
+    if (!job || !TerminateJobObject(job, 1)) TerminateProcess(pi.hProcess, 1);
     WaitForSingleObject(pi.hProcess, 5000);
   }
   CloseHandle(pi.hProcess);
+  if (job) CloseHandle(job);
   if (err) return Fail("fwrite", err, failed_call, code);
   if (!ended) return Fail("pclose", WAIT_TIMEOUT, failed_call, code);
   return true;

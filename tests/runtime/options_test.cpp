@@ -236,7 +236,7 @@ TEST_F(Options, TheLogNeverTakesAnotherFile) {
   const std::string cmd = "Class:nowin/A\n";
   fs::create_directories(dir_ / "h");
   fs::create_directories(dir_ / "other");
-  std::ofstream(dir_ / "h" / "cmd.txt") << cmd;
+  std::ofstream(dir_ / "h" / "cmd.txt", std::ios::binary) << cmd;
   const std::string h_cmd = procrun::NativePath((dir_ / "h" / "cmd.txt").string());
   auto r = Probe({"-LOG=" + procrun::NativePath((dir_ / "other" / "cmd.txt").string()), "-HOME=h",
                   "@cmd.txt"});
@@ -247,7 +247,7 @@ TEST_F(Options, TheLogNeverTakesAnotherFile) {
             std::string::npos)
       << r.out;
 
-  std::ofstream(dir_ / "cmd.err") << cmd;
+  std::ofstream(dir_ / "cmd.err", std::ios::binary) << cmd;
   r = Probe({"-LOG=cmd.txt", "@cmd.err", "-fail"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(procrun::ReadFile(dir_ / "cmd.err"), cmd);
@@ -257,7 +257,7 @@ TEST_F(Options, TheLogNeverTakesAnotherFile) {
       << r.out;
 
   // A move replaces an earlier log, never another file.
-  std::ofstream(dir_ / "h" / "mine.log") << "user data\n";
+  std::ofstream(dir_ / "h" / "mine.log", std::ios::binary) << "user data\n";
   r = Probe({"-LOG=mine.log", "-HOME=h", "-say=hello"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(procrun::ReadFile(dir_ / "h" / "mine.log"), "user data\n");

@@ -9,6 +9,8 @@
 #include <string>
 #include <thread>
 #ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
 #include <process.h>
 #define getpid _getpid
 #else
@@ -38,6 +40,9 @@ int main(int argc, char** argv) {
       Write(stderr, v);
       ++i;
     } else if (a == "--stdin") {
+#ifdef _WIN32
+      _setmode(_fileno(stdin), _O_BINARY); // the bytes as they came
+#endif
       std::string in;
       char bf[4096];
       for (size_t n; (n = std::fread(bf, 1, sizeof bf, stdin)) > 0;)
