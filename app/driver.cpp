@@ -3,13 +3,13 @@
 #include "app/heldinput.h"
 #include "app/helptext.h"
 #include "app/simcmd.h"
+#include "base/settings.h"
 #include "errlog/errstack.h"
 #include "errlog/pgmlog.h"
 #include "files/fldf.h"
 #include "platform/stdstreams.h"
 #include "runtime/interrupt.h"
 #include "runtime/optionlist.h"
-#include "runtime/settings.h"
 #include "runtime/shutdown.h"
 #include "runtime/startup.h"
 #include "text/match.h"
@@ -20,18 +20,6 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
-
-const char* const tapster_usage =
-    "Keyboard/Mouse Simulation Utility\n"
-    "---------------------------------\n"
-    "Usage:\n"
-    "\tTapster {win}/{key}/{ud}/{y}/{x}\n"
-    "where:\n"
-    "\t{win} = Window name (\"~\" is wild-card character)\n"
-    "\t{key} = Key or button name\n"
-    "\t{u/d} = Up/down code: \"D\", \"U\", or \"\"DU\" (default = \"DU\")\n"
-    "\t{y}   = Y coordinate\n"
-    "\t{x}   = X coordinate\n";
 
 namespace {
 constexpr U2 kDefaultTimeoutMsecs = 2000;

@@ -7,6 +7,3 @@ int TapsterMain(int argc, char** argv);
 // Runs the non-option arguments in order ("/TMO=", "@" command files, commands) with the
 // pause before each one after the first; stops at the first error, which stays pending.
 void RunArguments(int argc, char** argv);
-
-// The usage text printed when there are no arguments.
-extern const char* const tapster_usage;

@@ -1,7 +1,7 @@
 // The keys and mouse buttons this run pressed and has not released yet, so that a run
 // that ends early can hand them back instead of leaving them down for the user.
 #pragma once
-#include "runtime/types.h"
+#include "base/types.h"
 
 // Record a key event (bit 0 press, bit 1 release) or the button flags of a mouse record.
 void NoteKeyEvent(U1 vk, U1 ud);

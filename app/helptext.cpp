@@ -1,9 +1,20 @@
 #include "app/helptext.h"
 
-#include "app/driver.h"
 #include "app/keytable.h"
 
 #include <cctype>
+
+const char* const tapster_usage =
+    "Keyboard/Mouse Simulation Utility\n"
+    "---------------------------------\n"
+    "Usage:\n"
+    "\tTapster {win}/{key}/{ud}/{y}/{x}\n"
+    "where:\n"
+    "\t{win} = Window name (\"~\" is wild-card character)\n"
+    "\t{key} = Key or button name\n"
+    "\t{u/d} = Up/down code: \"D\", \"U\", or \"\"DU\" (default = \"DU\")\n"
+    "\t{y}   = Y coordinate\n"
+    "\t{x}   = X coordinate\n";
 
 const OptionDoc arg_forms[kArgFormCount] = {
     {"/TMO", "=ms",

@@ -9,6 +9,9 @@
 // The version of the build, e.g. "1.2.0".
 extern const char* const tapster_version;
 
+// The usage text printed when there are no arguments.
+extern const char* const tapster_usage;
+
 // The arguments that are neither commands nor library options.
 inline constexpr int kArgFormCount = 4;
 extern const OptionDoc arg_forms[kArgFormCount];

@@ -2,9 +2,9 @@
 
 #include "app/heldinput.h"
 #include "app/winlookup.h"
+#include "base/settings.h"
 #include "errlog/errstack.h"
 #include "errlog/pgmlog.h"
-#include "runtime/settings.h"
 
 #include <cstdio>
 
@@ -14,6 +14,12 @@ constexpr int kMapVkToVsc = 0;
 constexpr U1 kVkMouseLeftBit = 1;
 constexpr U1 kVkMouseRightBit = 2;
 constexpr U1 kVkMouseMiddleBit = 4;
+
+void ActivationClick(HWND_T window) {
+  SimMouse(1, kUdPress | kUdRelease, window, 1, 1, false);
+}
+// Window activation lies below injection, so the injection hands it its click.
+[[maybe_unused]] const bool activation_click_installed = (activation_click = ActivationClick, true);
 } // namespace
 
 I4 NormalisedCoordinate(I4 p, I4 size) {

@@ -1,7 +1,7 @@
 // Keyboard and mouse injection into the window in front.
 #pragma once
+#include "base/types.h"
 #include "platform/desktop.h"
-#include "runtime/types.h"
 
 // Up/down code bits.
 inline constexpr U1 kUdPress = 1;

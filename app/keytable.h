@@ -1,7 +1,7 @@
 // The key vocabulary of simulation commands: key and mouse-button names with their
 // virtual-key codes, and the names under which typed characters are looked up.
 #pragma once
-#include "runtime/types.h"
+#include "base/types.h"
 
 struct KeyName {
   const char* name;

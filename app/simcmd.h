@@ -1,7 +1,7 @@
 // One simulation command: {win}/{key}/{ud}/{y}/{x}.
 #pragma once
+#include "base/types.h"
 #include "platform/desktop.h"
-#include "runtime/types.h"
 
 // Carries out the command; waits up to timeoutMsecs for its window. Failures go to the
 // error stack. Does nothing while an error is pending.

@@ -1,7 +1,7 @@
 // Typed text: every character arrives as written on the keyboard layout of its window.
 #pragma once
+#include "base/types.h"
 #include "platform/desktop.h"
-#include "runtime/types.h"
 
 // One text typed into target. CapsLock and Shift are read once, when the text begins, and
 // followed from then on: only this program changes them while it types.

@@ -1,11 +1,10 @@
 #include "app/winlookup.h"
 
-#include "app/inject.h"
+#include "base/settings.h"
 #include "errlog/errstack.h"
 #include "errlog/pgmlog.h"
 #include "platform/process.h"
 #include "proc/exec.h"
-#include "runtime/settings.h"
 #include "text/match.h"
 #include "time/clock.h"
 
@@ -13,6 +12,7 @@
 #include <cstring>
 
 bool activation_guard = false;
+void (*activation_click)(HWND_T window) = nullptr;
 I4 sm_cxscreen = 0;
 I4 sm_cyscreen = 0;
 
@@ -263,7 +263,7 @@ void ActivateWindow(HWND_T window, bool setFocus) {
   if (!ErrSet && setFocus && d.GetFocus() != window && !d.SetFocus(window)) {
     // The platform refuses the focus to a window of another thread: click into it.
     activation_guard = true;
-    SimMouse(1, kUdPress | kUdRelease, window, 1, 1, false);
+    if (activation_click) activation_click(window);
     activation_guard = false;
     U4 start = ClockMsecs();
     while (!ErrSet && !InFront(window)) {
@@ -313,18 +313,6 @@ HWND_T PIDWindowHWND(U4 pid, bool includeChildren, bool report) {
 
 void ProcessWindowsMessages() {
   if (!ErrSet) TheDesktop().ProcessMessages();
-}
-
-const char* ShowCmdName(U4 showCmd) {
-  static const char* const names[] = {
-      "SW_HIDE",           "SW_SHOWNORMAL", "SW_SHOWMINIMIZED", "SW_SHOWMAXIMIZED",
-      "SW_SHOWNOACTIVATE", "SW_SHOW",       "SW_MINIMIZE",      "SW_SHOWMINNOACTIVE",
-      "SW_SHOWNA",         "SW_RESTORE",    "SW_SHOWDEFAULT",   "SW_MAX",
-  };
-  if (showCmd < sizeof(names) / sizeof(names[0])) return names[showCmd];
-  static char other[24];
-  std::snprintf(other, sizeof other, "SW_?%u", showCmd);
-  return other;
 }
 
 char* WindowStyleText(U4 style, char* buf, std::size_t bufSize) {

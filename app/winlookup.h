@@ -1,12 +1,15 @@
 // Finding windows by title or class pattern and bringing them to the front.
 #pragma once
+#include "base/types.h"
 #include "platform/desktop.h"
-#include "runtime/types.h"
 
 #include <cstddef>
 
 // True only while ActivateWindow runs its own focus click through SimMouse.
 extern bool activation_guard;
+// The click that gives a window of another thread the focus; the input injection installs
+// it when linked in (null: no click).
+extern void (*activation_click)(HWND_T window);
 
 // Screen size from the system metrics (0 until LoadSystemMetrics has run).
 extern I4 sm_cxscreen;
@@ -37,9 +40,6 @@ void ResetSystemMetrics();
 
 // Handle every message waiting in the calling thread's queue.
 void ProcessWindowsMessages();
-
-// "SW_HIDE" ... "SW_MAX" for 0 to 11, else "SW_?" and the number (in a static buffer).
-const char* ShowCmdName(U4 showCmd);
 
 // The names of the window-style bits set in style, each led by "/", into buf.
 char* WindowStyleText(U4 style, char* buf, std::size_t bufSize);

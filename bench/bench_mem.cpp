@@ -1,10 +1,10 @@
 // Small blocks allocated and freed in batches: the tracked allocator with and without its
 // reuse rings, and the LPM pool with one reset per batch, each against malloc/free on the
 // same sizes.
+#include "base/settings.h"
 #include "errlog/errstack.h"
 #include "mem/lpm.h"
 #include "mem/tracked.h"
-#include "runtime/settings.h"
 
 #include <benchmark/benchmark.h>
 

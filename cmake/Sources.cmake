@@ -1,5 +1,5 @@
 # The runtime library: every portable folder plus the platform layer of the target.
-set(TAPSTER_PORTABLE_DIRS app runtime errlog mem text files time proc console)
+set(TAPSTER_PORTABLE_DIRS base app runtime errlog mem text files time proc console)
 set(TAPSTER_RT_SOURCES)
 foreach(dir ${TAPSTER_PORTABLE_DIRS} platform platform/fake)
   file(GLOB _src CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${dir}/*.cpp)

@@ -1,5 +1,6 @@
 #include "console/kb.h"
 
+#include "base/settings.h"
 #include "console/keymap.h"
 #include "console/keynames.h"
 #include "errlog/errstack.h"
@@ -7,8 +8,6 @@
 #include "platform/console.h"
 #include "platform/interrupt.h"
 #include "runtime/interrupt.h"
-#include "runtime/settings.h"
-#include "runtime/shutdown.h"
 #include "time/clock.h"
 
 #include <cstdio>
@@ -18,6 +17,7 @@
 #include <vector>
 
 bool kb_open = false;
+U1 (*kb_program_exit)(U1 status) = nullptr;
 bool kb_ctrl_c_ena = true, kb_ctrl_break_ena = true;
 bool kb_abort_on_ctrl_c = true, kb_abort_on_break = true;
 bool kb_abort_msg_ctrl_c = true, kb_abort_msg_break = true;
@@ -37,7 +37,7 @@ void Show(const char* text) {
 
 // The orderly end: the error is reported, children end, the console mode comes back.
 [[noreturn]] void EndProgram() {
-  std::exit(ProgramExit(1));
+  std::exit(kb_program_exit ? kb_program_exit(1) : 1);
 }
 
 void Paste() {

@@ -1,7 +1,7 @@
 // The console keyboard: key-event input with a key map, and Ctrl-C / Ctrl-Break turned into
 // an orderly end. Nothing in this program opens it; shutdown always closes it.
 #pragma once
-#include "runtime/types.h"
+#include "base/types.h"
 
 extern bool kb_open; // OpenKB has switched the console's input mode
 
@@ -11,6 +11,10 @@ extern bool kb_abort_on_ctrl_c, kb_abort_on_break;   // KBHit ends the program (
 extern bool kb_abort_msg_ctrl_c, kb_abort_msg_break; // "Process aborted by user" (default on)
 extern bool kb_single_key;                           // KBHit stops at one key (default on)
 extern bool kb_output_on;                            // toggled by Ctrl-O
+
+// The orderly end an abort key takes (reports the error, ends children, gives the exit
+// status); start-up installs it. Null: the program exits at once.
+extern U1 (*kb_program_exit)(U1 status);
 
 // Opens the keyboard; raw adds window and mouse events. Nothing while an error is pending
 // or when it is open already.

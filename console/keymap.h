@@ -1,6 +1,6 @@
 // Console key events (virtual-key code and modifier state) to key values.
 #pragma once
-#include "runtime/types.h"
+#include "base/types.h"
 
 #include <vector>
 

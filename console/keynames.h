@@ -1,6 +1,6 @@
 // The console keyboard's key values and their names.
 #pragma once
-#include "runtime/types.h"
+#include "base/types.h"
 
 inline constexpr U2 kKeyValueCount = 315;
 inline constexpr U2 kKeyNone = 0xFFFF;

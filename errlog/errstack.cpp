@@ -1,12 +1,11 @@
 #include "errlog/errstack.h"
 
-#include "mem/lpm.h"
 #include "platform/syserr.h"
-#include "runtime/stacktrace.h"
 
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -18,6 +17,26 @@ char* CurErrMsg = ErrMsg[0];
 U2 CallersSkip = 0;
 
 namespace {
+
+ErrStackHooks hooks{};
+
+[[noreturn]] void CrashMe(const char* name) {
+  if (hooks.crash) hooks.crash(name, 0);
+  std::abort();
+}
+
+// Inline, so that a walk starting at its caller does not name this frame.
+[[gnu::always_inline]] inline const char* StackCallersFrom_STC(U8 return_address, U2 skip) {
+  return hooks.callers_from ? hooks.callers_from(return_address, skip) : nullptr;
+}
+
+void LogStack() {
+  if (hooks.log_stack) hooks.log_stack();
+}
+
+void* AllocLPM(U4 size) {
+  return hooks.alloc_text ? hooks.alloc_text(size) : nullptr;
+}
 
 constexpr U4 kSaveSize = 512;
 bool building = false;       // SeMErrMult is at work
@@ -135,6 +154,10 @@ char* LPMCopy(const char* text) {
 }
 
 } // namespace
+
+void InstallErrStackHooks(const ErrStackHooks& installed) {
+  hooks = installed;
+}
 
 bool SeMErrMultV(const char* first, va_list rest) {
   TAP_SETTER_ENTRY;

@@ -2,7 +2,7 @@
 // Every failing function sets a message here and returns its failure value; callers
 // test ErrSet and fall through, so the first message travels to the top.
 #pragma once
-#include "runtime/types.h"
+#include "base/types.h"
 
 #include <cstdarg>
 
@@ -48,3 +48,18 @@ void PopErr(bool carry);
 // The system's text for an error code (LPM copy), or null for 0; "Error#<code>" when the
 // system has none.
 char* WindowsErrorText(U4 code);
+
+// What the error stack needs from the layers above it, installed at start-up. Until then
+// a message has the callers group " [[?]]", copies fail (null), nothing is logged and an
+// internal fault aborts.
+struct ErrStackHooks {
+  // The callers text from the frame return_address returns into, skip entries left out.
+  char* (*callers_from)(U8 return_address, U2 skip);
+  // The current call stack into the program log (the error levels overflow).
+  void (*log_stack)();
+  // size bytes of the short-lived text pool, null when it is full.
+  void* (*alloc_text)(U4 size);
+  // Ends the program by a fault so that the fault path reports it.
+  void (*crash)(const char* name, int mode);
+};
+void InstallErrStackHooks(const ErrStackHooks& hooks);

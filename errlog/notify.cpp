@@ -1,9 +1,9 @@
 #include "errlog/notify.h"
 
+#include "base/settings.h"
 #include "errlog/errstack.h"
 #include "errlog/pgmlog.h"
 #include "platform/syserr.h"
-#include "runtime/settings.h"
 #include "text/numfmt.h"
 
 #include <cstdio>

@@ -1,7 +1,7 @@
 // Reporting the pending error: the log line, the error file, the bell and, for a daemon
 // program, a message to the interactive session.
 #pragma once
-#include "runtime/types.h"
+#include "base/types.h"
 
 // bell: 255 the bell setting decides, 0 none, other values ring. Returns false when no
 // error was pending; true after the report (the error is cleared).

@@ -1,12 +1,12 @@
 #include "errlog/pgmlog.h"
 
 #include "errlog/errstack.h"
+#include "errlog/stacktrace.h"
 #include "files/fileops.h"
 #include "files/fldf.h"
 #include "files/fname.h"
 #include "files/ftest.h"
 #include "mem/tracked.h"
-#include "runtime/stacktrace.h"
 #include "time/clock.h"
 #include "time/sttoutm.h"
 #include "time/utm.h"

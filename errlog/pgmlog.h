@@ -1,8 +1,8 @@
 // The program log: one text file per run, every line time-stamped and echoed on the
 // console, plus the error file (".err") that collects the reported errors.
 #pragma once
-#include "runtime/settings.h"
-#include "runtime/types.h"
+#include "base/settings.h"
+#include "base/types.h"
 
 #include <cstdio>
 

@@ -1,5 +1,6 @@
 #include "files/fileops.h"
 
+#include "base/settings.h"
 #include "errlog/errstack.h"
 #include "errlog/pgmlog.h"
 #include "files/fldf.h"
@@ -10,7 +11,6 @@
 #include "platform/clipboard.h"
 #include "platform/fs.h"
 #include "platform/syserr.h"
-#include "runtime/settings.h"
 #include "text/match.h"
 #include "text/strbuild.h"
 

@@ -1,7 +1,7 @@
 // Whole-file operations by name: links, copy, move, rename, delete, and the "CB"
 // clipboard source and destination of copies. Destinations come first.
 #pragma once
-#include "runtime/types.h"
+#include "base/types.h"
 
 // dirf: 1 a folder link, 0 a file link, -1 decided by the target.
 bool CreateLink(const char* linkfn, const char* linkdst, I1 dirf);

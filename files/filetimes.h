@@ -1,6 +1,6 @@
 // The three times of a file, and the recycle bin.
 #pragma once
-#include "runtime/types.h"
+#include "base/types.h"
 
 // Creation, last-write and last-access times in seconds since 1970 (any pointer may be
 // null); with redirect_links off those of a link itself. All three 0 after a failure.

@@ -1,5 +1,6 @@
 #include "files/fldf.h"
 
+#include "base/settings.h"
 #include "errlog/errstack.h"
 #include "errlog/pgmlog.h"
 #include "files/ftest.h"
@@ -7,7 +8,6 @@
 #include "files/mrf.h"
 #include "mem/tracked.h"
 #include "platform/fs.h"
-#include "runtime/settings.h"
 #include "text/numfmt.h"
 #include "text/strbuild.h"
 #include "time/clock.h"

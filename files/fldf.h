@@ -1,7 +1,7 @@
 // Buffered file handles: one fixed table of descriptors, record-by-record reading with
 // any line terminator, buffered writing, positioning.
 #pragma once
-#include "runtime/types.h"
+#include "base/types.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -1,6 +1,6 @@
 // File names: their parts, the current directory, full paths and the command path.
 #pragma once
-#include "runtime/types.h"
+#include "base/types.h"
 
 // Parts of a name; both separators count, and "C:f" has the folder "C:". None of them
 // fails; a null name gives null.

@@ -1,8 +1,8 @@
 // Tests, sizes, attributes, links and times of files by name; "MRF:" names included
 // where that makes sense.
 #pragma once
+#include "base/types.h"
 #include "platform/fs.h"
-#include "runtime/types.h"
 
 struct UTM;
 

@@ -1,12 +1,12 @@
 #include "files/mrf.h"
 
+#include "base/settings.h"
 #include "errlog/errstack.h"
 #include "errlog/notify.h"
 #include "errlog/pgmlog.h"
 #include "files/fileops.h"
 #include "files/fname.h"
 #include "mem/tracked.h"
-#include "runtime/settings.h"
 #include "text/match.h"
 #include "text/numfmt.h"
 #include "text/strbuild.h"

@@ -1,15 +1,15 @@
 #include "mem/accounting.h"
 
+#include "base/settings.h"
 #include "errlog/errstack.h"
 #include "errlog/pgmlog.h"
+#include "errlog/stacktrace.h"
 #include "files/fldf.h"
 #include "mem/lpm.h"
 #include "mem/reuse.h"
 #include "mem/tracked.h"
 #include "platform/fs.h"
 #include "platform/memquery.h"
-#include "runtime/settings.h"
-#include "runtime/stacktrace.h"
 #include "text/numbers.h"
 
 #include <cinttypes>

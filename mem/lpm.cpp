@@ -1,10 +1,10 @@
 #include "mem/lpm.h"
 
+#include "base/settings.h"
 #include "errlog/errstack.h"
+#include "errlog/stacktrace.h"
 #include "mem/accounting.h"
 #include "mem/poison.h"
-#include "runtime/settings.h"
-#include "runtime/stacktrace.h"
 #include "text/numfmt.h"
 
 #include <cstdlib>

@@ -10,7 +10,7 @@ extern U4 lpm_block_x_hi; // highest descriptor offset handed out
 extern U4 lpm_cnt;        // live LPM blocks
 extern U4 lpm_cnt_hi;
 extern U8 lpm_mem; // and their bytes
-// lpm_block_sz and lpm_max_sz are start-up settings (runtime/settings.h).
+// lpm_block_sz and lpm_max_sz are start-up settings (base/settings.h).
 
 void InternalMemInit();
 // Walks the LPM block and ends the program at the first damaged descriptor.

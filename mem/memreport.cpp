@@ -1,12 +1,12 @@
 // The memory reports of the program log: changed counters, reuse rings, leak checks.
+#include "base/settings.h"
 #include "errlog/errstack.h"
 #include "errlog/pgmlog.h"
+#include "errlog/stacktrace.h"
 #include "files/fldf.h"
 #include "mem/accounting.h"
 #include "mem/lpm.h"
 #include "mem/reuse.h"
-#include "runtime/settings.h"
-#include "runtime/stacktrace.h"
 #include "text/numbers.h"
 
 #include <cstdio>

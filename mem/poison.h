@@ -2,7 +2,7 @@
 // (parked on a reuse ring, released in the LPM block) are poisoned by hand so that a use
 // after free through them is still reported. Nothing in other builds.
 #pragma once
-#include "runtime/types.h"
+#include "base/types.h"
 
 #include <cstring>
 

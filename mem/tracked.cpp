@@ -2,15 +2,14 @@
 // descriptor, and the checks that every pointer handed back goes through.
 #include "mem/tracked.h"
 
+#include "base/settings.h"
 #include "errlog/errstack.h"
 #include "errlog/pgmlog.h"
+#include "errlog/stacktrace.h"
 #include "mem/accounting.h"
 #include "mem/lpm.h"
 #include "mem/poison.h"
 #include "mem/reuse.h"
-#include "runtime/fault.h"
-#include "runtime/settings.h"
-#include "runtime/stacktrace.h"
 #include "text/numfmt.h"
 #include "text/strbuild.h"
 #include "time/clock.h"
@@ -20,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 
+const char* (*mem_code_location_hook)() = nullptr;
 U1 pgm_alloc_id = PERSISTENT;
 bool alloc_busy = false;
 std::uintptr_t pgm_malloc_pt_lo = UINTPTR_MAX;
@@ -342,7 +342,8 @@ memdsc* PtMDP(const void* pt, bool check) {
       SeMErrMult("PtMDP", ":pt out of range: pt=", Hex(p).bf,
                  " pgm_malloc_pt_lo=", Hex(pgm_malloc_pt_lo).bf,
                  " pgm_malloc_pt_hi=", Hex(pgm_malloc_pt_hi).bf, " lpm_block=", Hex(lpm_block).bf,
-                 " lpm_block_end=", Hex(lpm_block_end).bf, " code_location=", code_location,
+                 " lpm_block_end=", Hex(lpm_block_end).bf,
+                 " code_location=", mem_code_location_hook ? mem_code_location_hook() : "",
                  nullptr);
     }
     return nullptr;

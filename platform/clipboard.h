@@ -1,6 +1,6 @@
 // The system clipboard as text.
 #pragma once
-#include "runtime/types.h"
+#include "base/types.h"
 
 #include <string>
 

@@ -1,7 +1,7 @@
 // The time base under the library's clocks and sleeps. Tests install a fake one so that
 // waits and time-outs run without real sleeping.
 #pragma once
-#include "runtime/types.h"
+#include "base/types.h"
 
 class Clock {
 public:

@@ -1,7 +1,7 @@
 // The console keyboard: its input mode, its input events in the Windows console's terms,
 // and the runtime's plain key reading.
 #pragma once
-#include "runtime/types.h"
+#include "base/types.h"
 
 #include <string>
 #include <vector>

@@ -2,7 +2,7 @@
 // Calls are shaped after the Win32 user-interface functions so that portable code reads
 // like the Win32 program it is; the Win32, X11 and fake desktops implement them.
 #pragma once
-#include "runtime/types.h"
+#include "base/types.h"
 
 using HWND_T = std::uintptr_t; // window handle (HWND on Windows, X window id on X11); 0 = none
 

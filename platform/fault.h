@@ -1,6 +1,6 @@
 // Entry points of faults: the platform's handlers call the portable ones of runtime/fault.h.
 #pragma once
-#include "runtime/types.h"
+#include "base/types.h"
 
 // Signals (with an alternate stack where there is one), the unhandled-exception filter and
 // the runtime's invalid-parameter handler. False when the platform refused one.

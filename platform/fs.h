@@ -2,7 +2,7 @@
 // 64-bit stream positions. Failures return false (or kAllU4) with the platform's last
 // error set (platform/syserr.h).
 #pragma once
-#include "runtime/types.h"
+#include "base/types.h"
 
 #include <cstdio>
 

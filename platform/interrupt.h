@@ -1,7 +1,7 @@
 // Requests from outside to stop the program: the console's break keys and the system's
 // end signals. The handlers only record a request; the main thread acts on it.
 #pragma once
-#include "runtime/types.h"
+#include "base/types.h"
 
 inline constexpr U4 kInterruptCtrlC = 1; // Ctrl-C, SIGINT
 inline constexpr U4 kInterruptBreak = 2; // Ctrl-Break

@@ -1,7 +1,7 @@
 // What the system says about the process's memory: its use, the machine's totals and the
 // free runs of the address space; and the output of a measuring program.
 #pragma once
-#include "runtime/types.h"
+#include "base/types.h"
 
 // Private bytes of this process (the pagefile usage on Windows, resident anonymous memory
 // on Linux). False with the platform's last error set when the system does not answer;

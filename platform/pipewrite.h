@@ -1,6 +1,6 @@
 // Feeding bytes to a command's standard input.
 #pragma once
-#include "runtime/types.h"
+#include "base/types.h"
 
 // Runs cmd through the command interpreter, writes len bytes of data to its standard input,
 // closes it and waits for the command to end, all within msecs; a command still running

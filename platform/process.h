@@ -1,6 +1,6 @@
 // Processes of the system: listing, ending, running a command line.
 #pragma once
-#include "runtime/types.h"
+#include "base/types.h"
 
 #include <string>
 #include <vector>

@@ -1,6 +1,6 @@
 // Walking the calling thread's stack and naming code addresses.
 #pragma once
-#include "runtime/types.h"
+#include "base/types.h"
 
 // Return addresses of the calling thread's stack, innermost first, through the platform's
 // unwinder: entry 0 lies in the function that called PlatformCaptureStack. Returns the

@@ -1,6 +1,6 @@
 // The standard streams, the program's image and its directory.
 #pragma once
-#include "runtime/types.h"
+#include "base/types.h"
 
 // which 0, 1, 2 (input, output, error): the runtime's file number of the stream, -1 when
 // the program has none; whether a file number is a terminal; the stream's handle.

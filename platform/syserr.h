@@ -1,6 +1,6 @@
 // The platform's last-error code and its message texts.
 #pragma once
-#include "runtime/types.h"
+#include "base/types.h"
 
 // The calling thread's last system error (GetLastError on Windows). On POSIX the platform
 // code records its failures here; 0 until it does.

@@ -1,6 +1,6 @@
 // Calendar clock, uptime and process times of the platform.
 #pragma once
-#include "runtime/types.h"
+#include "base/types.h"
 
 #include <ctime>
 

@@ -1,10 +1,10 @@
 #include "proc/exec.h"
 
-#include "app/winlookup.h"
 #include "errlog/errstack.h"
 #include "errlog/pgmlog.h"
 #include "platform/process.h"
 #include "proc/parsecmd.h"
+#include "text/match.h"
 #include "time/clock.h"
 
 #include <cctype>
@@ -20,19 +20,9 @@ namespace {
 constexpr int kSwHide = 0, kSwShowMinimized = 2, kSwShowMaximized = 3, kSwShow = 5;
 constexpr const char* kTempStderrPrefix = "ExtProc_stderr";
 
-bool PrefixNoCase(const std::string& s, const char* prefix) {
-  size_t n = std::strlen(prefix);
-  if (s.size() < n) return false;
-  for (size_t i = 0; i < n; ++i)
-    if (std::tolower(static_cast<unsigned char>(s[i])) !=
-        std::tolower(static_cast<unsigned char>(prefix[i])))
-      return false;
-  return true;
-}
-
 size_t FindNoCase(const std::string& s, const std::string& what) {
   for (size_t at = 0; at + what.size() <= s.size(); ++at)
-    if (PrefixNoCase(s.substr(at, what.size()), what.c_str())) return at;
+    if (StPrefix(s.c_str() + at, what.c_str())) return at;
   return std::string::npos;
 }
 
@@ -165,7 +155,8 @@ void PrepareCommand(U2 flags, bool set_err, Plan* plan) {
       ParseCommand(plan->cmd.c_str());
     }
   } else {
-    bool interpreter = PrefixNoCase(plan->cmd, "cmd.exe ") || PrefixNoCase(plan->cmd, "cmd ");
+    bool interpreter =
+        StPrefix(plan->cmd.c_str(), "cmd.exe ") || StPrefix(plan->cmd.c_str(), "cmd ");
     if (interpreter && parsed_cmd.args.size() > 1) plan->program = parsed_cmd.args[1];
     const char* null_dev = PlatformNullDevice();
     if ((flags & kExecHide) && !parsed_cmd.stdout_fn[0]) {
@@ -221,7 +212,7 @@ bool StreamsUsable() {
   const char* names[3] = {p.stdin_fn, p.stdout_fn, p.stderr_fn};
   const char* messages[3] = {"stdin is an MRF", "stdout is an MRF", "stderr is an MRF"};
   for (int i = 0; i < 3; ++i)
-    if (PrefixNoCase(names[i], "MRF:")) {
+    if (StPrefix(names[i], "MRF:")) {
       SeMErrMult(messages[i], nullptr);
       return false;
     }
@@ -245,7 +236,7 @@ I4 ExecExtProcV(U2 flags, bool set_err, ExtProcInfo* epi, const char* first, va_
   Plan plan;
   JoinV(first, rest, &plan.cmd);
   if (flags == 0) flags = kExecProcDefault;
-  if (PrefixNoCase(plan.cmd, "START ")) {
+  if (StPrefix(plan.cmd.c_str(), "START ")) {
     flags &= static_cast<U2>(~kExecChild);
     if (FindNoCase(plan.cmd, "/WAIT") == std::string::npos) flags &= static_cast<U2>(~kExecWait);
   }

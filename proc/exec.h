@@ -1,7 +1,7 @@
 // Running other programs, and the program's list of children that outlive the call.
 #pragma once
-#include "runtime/settings.h"
-#include "runtime/types.h"
+#include "base/settings.h"
+#include "base/types.h"
 
 #include <vector>
 
@@ -49,6 +49,8 @@ I4 ExecExtProcMult(U2 flags, bool set_err_on_stderr, ExtProcInfo* epi, const cha
 char* ExecFlagsText_MyBf(U2 flags, char* bf, U4 size);
 // Names of process-creation flags ("CREATE_NEW_CONSOLE/IDLE_PRIORITY_CLASS"), joined by "/".
 char* CreationFlagsText_MyBf(U4 flags, char* bf, U4 size);
+// "SW_HIDE" ... "SW_MAX" for 0 to 11, else "SW_?" and the number (in a static buffer).
+const char* ShowCmdName(U4 showCmd);
 // "WAIT_0", "TIMEOUT" ... for wait results and exception codes, else "Error#<n>".
 const char* WaitResultName(U4 result, char* bf, U4 size);
 

@@ -102,3 +102,15 @@ const char* WaitResultName(U4 result, char* bf, U4 size) {
   std::snprintf(bf, size, "Error#%u", result);
   return bf;
 }
+
+const char* ShowCmdName(U4 showCmd) {
+  static const char* const names[] = {
+      "SW_HIDE",           "SW_SHOWNORMAL", "SW_SHOWMINIMIZED", "SW_SHOWMAXIMIZED",
+      "SW_SHOWNOACTIVATE", "SW_SHOW",       "SW_MINIMIZE",      "SW_SHOWMINNOACTIVE",
+      "SW_SHOWNA",         "SW_RESTORE",    "SW_SHOWDEFAULT",   "SW_MAX",
+  };
+  if (showCmd < sizeof(names) / sizeof(names[0])) return names[showCmd];
+  static char other[24];
+  std::snprintf(other, sizeof other, "SW_?%u", showCmd);
+  return other;
+}

@@ -1,6 +1,6 @@
 // Splitting a command line into its arguments and redirections.
 #pragma once
-#include "runtime/settings.h"
+#include "base/settings.h"
 
 #include <string>
 #include <vector>

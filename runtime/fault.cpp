@@ -1,13 +1,13 @@
 #include "runtime/fault.h"
 
+#include "base/settings.h"
 #include "errlog/errstack.h"
 #include "errlog/notify.h"
 #include "errlog/pgmlog.h"
+#include "errlog/stacktrace.h"
 #include "platform/fault.h"
 #include "platform/stackwalk.h"
-#include "runtime/settings.h"
 #include "runtime/shutdown.h"
-#include "runtime/stacktrace.h"
 
 #include <csignal>
 #include <cstdio>

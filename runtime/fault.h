@@ -1,7 +1,7 @@
 // Fault handlers: a faulting program reports the fault, its stack and any pending error,
 // and ends with status 1 instead of dying silently.
 #pragma once
-#include "runtime/types.h"
+#include "base/types.h"
 
 inline constexpr U4 kCodeLocationSz = 512;
 inline constexpr U4 kThreadCodeLocations = 10;

@@ -2,7 +2,7 @@
 // only note the request, and the main thread turns it into the error "Process aborted",
 // which every following call passes outward to ProgramExit.
 #pragma once
-#include "runtime/types.h"
+#include "base/types.h"
 
 // Installs the handlers (start-up; once per process).
 void InstallInterruptHandlers();

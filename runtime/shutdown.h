@@ -1,7 +1,7 @@
 // The orderly end of the program and the ending of processes.
 #pragma once
-#include "runtime/settings.h"
-#include "runtime/types.h"
+#include "base/settings.h"
+#include "base/types.h"
 
 // Reports a pending error, ends the program's children, releases process-wide resources
 // and closes the log. status 255: 1 when an error was reported, else 0; any other status

@@ -1,7 +1,9 @@
 #include "runtime/startup.h"
 
+#include "console/kb.h"
 #include "errlog/errstack.h"
 #include "errlog/pgmlog.h"
+#include "errlog/stacktrace.h"
 #include "files/ftest.h"
 #include "mem/accounting.h"
 #include "mem/lpm.h"
@@ -11,6 +13,7 @@
 #include "runtime/fault.h"
 #include "runtime/interrupt.h"
 #include "runtime/optionlist.h"
+#include "runtime/shutdown.h"
 #include "text/numbers.h"
 #include "time/clock.h"
 
@@ -21,6 +24,16 @@
 #include <cstring>
 #include <string>
 #include <vector>
+
+void InstallLayerHooks() {
+  InstallErrStackHooks({StackCallersFrom_STC, LogStack, AllocLPM, CrashMe});
+  kb_program_exit = ProgramExit;
+}
+
+namespace {
+// Programs that never call ProgramInit (the tests) get the hooks as well.
+[[maybe_unused]] const bool layer_hooks_installed = (InstallLayerHooks(), true);
+} // namespace
 
 void (*pgm_reuse_rings_hook)() = ReuseMemInit;
 void (*pgm_mem_init_hook)() = InternalMemInit;
@@ -351,6 +364,7 @@ const char* ProgramName() {
 
 void ProgramInit(const char* const* argv) {
   if (ErrSet || pgm_pid != 0 || !argv || !argv[0]) return;
+  InstallLayerHooks();
   // 1. Options that memory set-up and the fault handlers need before anything else.
   bool daemon_by_option = false; // an explicit choice either way beats the stream test
   for (U4 i = 1; argv[i]; ++i) {
@@ -378,6 +392,7 @@ void ProgramInit(const char* const* argv) {
   memgauge_run_hook = [](const char* cmd, U4* size) {
     return PipeToBfMult(size, true, cmd, nullptr);
   };
+  mem_code_location_hook = [] { return static_cast<const char*>(code_location); };
   if (pgm_mem_init_hook) pgm_mem_init_hook();
   // 4 - 6.
   const U2 probe = 0x1234;

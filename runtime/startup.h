@@ -1,7 +1,7 @@
 // Start-up and the program's option lookup.
 #pragma once
-#include "runtime/settings.h"
-#include "runtime/types.h"
+#include "base/settings.h"
+#include "base/types.h"
 
 // Reads the library's options, sets up memory tracking, names the program, opens the log,
 // looks at the standard streams and installs the fault handlers. Runs once per process;
@@ -34,6 +34,10 @@ const char* ProgramName();
 
 // dflt when the variable is not set, true when it is empty, TrueWord of it otherwise.
 bool EnvBool(const char* name, bool dflt);
+
+// What the lower layers need from above: the error stack's callers text, stack log, text
+// pool and fault end, and the keyboard's orderly end. ProgramInit installs them.
+void InstallLayerHooks();
 
 // Hooks for facilities that start-up sets up when they are linked in (null: skipped).
 // Memory: the reuse-ring arrays, then the tracking itself.

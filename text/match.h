@@ -5,7 +5,7 @@
 // `wc` is the wild-card character (0: none); a pattern without it is plain text. With `cs` off,
 // only the ASCII letters are folded; bytes 128..255 always compare as themselves.
 #pragma once
-#include "runtime/types.h"
+#include "base/types.h"
 
 // Program-wide matcher switches. Code that changes one saves it first and restores it after.
 extern bool match_anchored;        // first segment must match at the search start

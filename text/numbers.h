@@ -10,7 +10,7 @@
 // Every failure returns 0; nothing is done while an error is pending.
 // Formatting (numbers to text) is in text/numfmt.h, included here for convenience.
 #pragma once
-#include "runtime/types.h"
+#include "base/types.h"
 #include "text/numfmt.h"
 
 // Character tables indexed by byte value.

@@ -1,7 +1,7 @@
 // Numbers and texts formatted into a caller's buffer (`_MyBf`: buffer, size; the result never
 // passes size - 1 characters, a cut text ends in "..."). They return the buffer.
 #pragma once
-#include "runtime/types.h"
+#include "base/types.h"
 
 // Decimal; `fmt` null means the plain form; `commas` groups thousands (-1,234,567).
 char* VS10_MyBf(U8 v, const char* fmt, bool commas, char* bf, U4 bfsz);

@@ -1,9 +1,9 @@
 #include "text/strbuild.h"
 
 #include "errlog/errstack.h"
+#include "errlog/stacktrace.h"
 #include "mem/lpm.h"
 #include "mem/tracked.h"
-#include "runtime/stacktrace.h"
 
 #include <cinttypes>
 #include <cstdio>

@@ -3,7 +3,7 @@
 // overflow is also pushed onto the error stack.
 // Mult lists are const char* pieces ended by a null pointer; at most 100 are used.
 #pragma once
-#include "runtime/types.h"
+#include "base/types.h"
 
 #include <cstdarg>
 

@@ -2,7 +2,7 @@
 // in a TRANSITORY block released by the destructor. Pass obj.st (never the object itself)
 // into a Mult list.
 #pragma once
-#include "runtime/types.h"
+#include "base/types.h"
 
 inline constexpr U4 kXStInline = 256;
 

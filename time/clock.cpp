@@ -1,11 +1,11 @@
 #include "time/clock.h"
 
+#include "base/settings.h"
 #include "errlog/errstack.h"
 #include "errlog/pgmlog.h"
 #include "platform/clock.h"
 #include "platform/timeofday.h"
 #include "runtime/interrupt.h"
-#include "runtime/settings.h"
 #include "text/numfmt.h"
 
 // Last: no 32-bit calendar time from here on.

@@ -1,7 +1,7 @@
 // The program's clocks: microseconds on the monotonic counter, shifted once so that they
 // read as calendar time; a 32-bit millisecond clock for cheap time-outs; sleeping.
 #pragma once
-#include "runtime/types.h"
+#include "base/types.h"
 
 inline constexpr U4 kMsecsPerSec = 1000;
 inline constexpr U4 kMsecsPerMin = 60000;

@@ -1,7 +1,7 @@
 #include "time/parsetime.h"
 
 #include "errlog/errstack.h"
-#include "time/utm.h"
+#include "time/calnames.h"
 
 // Last: no 32-bit calendar time from here on.
 #include "time/crt_time_guard.h"

@@ -1,6 +1,6 @@
 // Finding the components of a date and time in free text.
 #pragma once
-#include "runtime/types.h"
+#include "base/types.h"
 
 inline constexpr U2 kTPNotFound = 0xFFFF;
 

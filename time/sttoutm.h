@@ -1,6 +1,6 @@
 // Reading a date and time out of a text into a calendar record; holidays and Easter.
 #pragma once
-#include "runtime/types.h"
+#include "base/types.h"
 #include "time/utm.h"
 
 // What a record starts from before the text is read.

@@ -1,7 +1,8 @@
 // The calendar time record, its conversions, calendar arithmetic, daylight saving and
 // formatting after a sample text.
 #pragma once
-#include "runtime/types.h"
+#include "base/types.h"
+#include "time/calnames.h"
 
 #include <ctime>
 
@@ -20,11 +21,6 @@ struct UTM {
 inline constexpr I8 kTimeTUndefined = -1;
 inline constexpr U2 kUnsetU2 = 0xFFFF; // calendar field not set
 inline constexpr U1 kUnsetU1 = 0xFF;
-
-extern const char* const kMonthNames[13];      // [1] "January" .. [12] "December"
-extern const char* const kMonthShortNames[13]; // [1] "Jan" .. [12] "Dec"
-extern const char* const kDayNames[8];         // [1] "Sunday" .. [7] "Saturday"
-extern const char* const kDayShortNames[8];    // [1] "Sun" .. [7] "Sat"
 
 // The process-wide current-time record (what a null record stands for).
 extern UTM cur_utm;

@@ -2,10 +2,10 @@
 // stack for every test.
 #pragma once
 #include "app/winlookup.h"
+#include "base/settings.h"
 #include "errlog/errstack.h"
 #include "platform/fake/fake_clock.h"
 #include "platform/fake/fake_desktop.h"
-#include "runtime/settings.h"
 
 #include <gtest/gtest.h>
 

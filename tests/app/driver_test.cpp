@@ -1,5 +1,6 @@
 // The tapster program run as a real process in a folder of its own.
 #include "app/driver.h"
+#include "app/helptext.h"
 
 #include <gtest/gtest.h>
 

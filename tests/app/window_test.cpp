@@ -2,6 +2,7 @@
 #include "app/simcmd.h"
 #include "app/winlookup.h"
 #include "errlog/pgmlog.h"
+#include "proc/exec.h"
 
 #include "app_fixture.h"
 

@@ -1,7 +1,8 @@
 #include "errlog/errstack.h"
+#include "errlog/stacktrace.h"
 #include "mem/lpm.h"
 #include "platform/syserr.h"
-#include "runtime/stacktrace.h"
+#include "runtime/startup.h"
 
 #include <gtest/gtest.h>
 
@@ -37,6 +38,7 @@ namespace {
 class ErrStack : public ::testing::Test {
 protected:
   void SetUp() override {
+    InstallLayerHooks();
     InternalMemInit();
     while (ErrLevel > 0)
       PopErr(false);
@@ -134,6 +136,25 @@ TEST_F(ErrStack, CallersGroupNamesTheRaiserAndStaysLast) {
   AddErrMult("fresh", nullptr);
   EXPECT_EQ(Front(), "fresh");
   EXPECT_FALSE(Group().empty());
+}
+
+TEST_F(ErrStack, WithoutHooksItStillWorks) {
+  // Below every other layer, the error stack must not need them to report.
+  InstallErrStackHooks({});
+  SeMErrMult("alone", nullptr);
+  EXPECT_EQ(Text(), "alone [[?]]");
+  EXPECT_EQ(PushErrMessage_LPM(), nullptr);
+  EXPECT_EQ(ErrLevel, 1);
+  PopErr(true);
+  EXPECT_EQ(Front(), "alone");
+  ClearErr();
+  EXPECT_DEATH(
+      {
+        for (int i = 0; i < 10; ++i)
+          PushErr();
+      },
+      "");
+  InstallLayerHooks();
 }
 
 TEST_F(ErrStack, ErrMessageWithAndWithoutKeep) {

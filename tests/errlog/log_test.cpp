@@ -1,10 +1,10 @@
+#include "base/settings.h"
 #include "errlog/errstack.h"
 #include "errlog/notify.h"
 #include "errlog/pgmlog.h"
+#include "errlog/stacktrace.h"
 #include "mem/lpm.h"
 #include "platform/fake/fake_clock.h"
-#include "runtime/settings.h"
-#include "runtime/stacktrace.h"
 
 #include <gtest/gtest.h>
 

@@ -3,6 +3,7 @@
 // clock. Input: one flag byte (time-out, debug line, key state), then the file.
 // Besides the sanitizers, the records must be the file split at its terminators.
 #include "app/simcmd.h"
+#include "base/settings.h"
 #include "errlog/errstack.h"
 #include "errlog/pgmlog.h"
 #include "files/fldf.h"
@@ -10,7 +11,6 @@
 #include "mem/tracked.h"
 #include "platform/fake/fake_clock.h"
 #include "platform/fake/fake_desktop.h"
-#include "runtime/settings.h"
 
 #include <cstdint>
 #include <cstdio>

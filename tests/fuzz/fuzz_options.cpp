@@ -4,10 +4,10 @@
 // "-HOME=" and "-LOG=" values are narrowed to plain names there, so that no run can move
 // into or write to a directory outside it. Since each run starts in that directory, give
 // corpus folders as absolute paths (tools/fuzz.sh does).
+#include "base/settings.h"
 #include "errlog/errstack.h"
 #include "errlog/pgmlog.h"
 #include "mem/lpm.h"
-#include "runtime/settings.h"
 #include "runtime/startup.h"
 
 #include <cctype>

@@ -1,6 +1,6 @@
 // Corruption ends the program: each case runs in a child process with its own log.
+#include "errlog/stacktrace.h"
 #include "mem/poison.h"
-#include "runtime/stacktrace.h"
 #include "tests/mem/memfix.h"
 
 #include <csignal>

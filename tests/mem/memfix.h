@@ -1,12 +1,12 @@
 // Shared fixture: a clean error state, a program log of the test's own, and a check that
 // every test gives back what it took.
 #pragma once
+#include "base/settings.h"
 #include "errlog/errstack.h"
 #include "errlog/pgmlog.h"
 #include "mem/accounting.h"
 #include "mem/lpm.h"
 #include "mem/reuse.h"
-#include "runtime/settings.h"
 
 #include <gtest/gtest.h>
 

@@ -61,9 +61,11 @@ TEST_F(Rings, ResetLPMRefusesAKeepPastTheFill) {
 TEST_F(Rings, OutOfRangeNamesTheCodeLocation) {
   int local = 0;
   std::strncpy(code_location, "probe", sizeof code_location - 1);
+  mem_code_location_hook = [] { return static_cast<const char*>(code_location); };
   EXPECT_EQ(PtMDP(&local, true), nullptr);
   const std::string msg = TakeErr();
   code_location[0] = 0;
+  mem_code_location_hook = nullptr;
   EXPECT_EQ(msg.rfind("PtMDP:pt out of range: pt=", 0), 0u) << msg;
   EXPECT_EQ(msg.substr(msg.size() - 20), " code_location=probe") << msg;
 }

@@ -5,9 +5,9 @@
 //   error                     an error three calls deep, printed with its callers group
 //   throw                     a C++ exception thrown and caught; the run ends with status 0
 #include "errlog/errstack.h"
+#include "errlog/stacktrace.h"
 #include "runtime/fault.h"
 #include "runtime/shutdown.h"
-#include "runtime/stacktrace.h"
 #include "runtime/startup.h"
 
 #include <cstdio>

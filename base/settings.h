@@ -1,7 +1,7 @@
 // Program-wide settings of start-up. Written by ProgramInit and the first ArgText
 // call, read everywhere afterwards (single thread, no locks).
 #pragma once
-#include "runtime/types.h"
+#include "base/types.h"
 
 inline constexpr U4 kPgmTextSz = 301; // 300 characters and the terminating zero
 

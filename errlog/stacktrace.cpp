@@ -1,10 +1,10 @@
-#include "runtime/stacktrace.h"
+#include "errlog/stacktrace.h"
 
+#include "base/settings.h"
 #include "errlog/errstack.h"
 #include "errlog/pgmlog.h"
 #include "platform/stackwalk.h"
 #include "platform/stdstreams.h"
-#include "runtime/settings.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "runtime/settings.h"
+#include "base/settings.h"
 
 U4 lpm_block_sz = 0x100000;
 U4 lpm_max_sz = 0;

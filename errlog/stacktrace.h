@@ -1,6 +1,6 @@
 // Caller chains, stack listings and the deliberate fault of internal consistency checks.
 #pragma once
-#include "runtime/types.h"
+#include "base/types.h"
 
 extern U2 CallersSkip; // innermost frames left out of StackCallers_STC (errlog/errstack.cpp)
 
