@@ -19,7 +19,7 @@
 #include <string>
 
 std::FILE* pgm_log_st = nullptr;
-U4 pgm_log_bytes = 0;
+U8 pgm_log_bytes = 0;
 bool log_echo = true;
 bool log_err_line = false;
 bool log_flush = false;
@@ -32,6 +32,8 @@ char log_line[kLogLineSize];
 U4 log_last_msecs = 0;
 char pgm_err_fn[kPgmTextSz];
 bool err_file_ena = true;
+bool log_write_failed = false;
+const char* (*log_command_file_hook)(const char* fn) = nullptr;
 
 namespace {
 
@@ -78,7 +80,7 @@ bool RawWrite(const char* bf, U4 len) {
   bool written = true;
   if (pgm_log_st) {
     size_t n = std::fwrite(bf, 1, len, pgm_log_st);
-    pgm_log_bytes += static_cast<U4>(n);
+    pgm_log_bytes += n;
     written = n == len;
     if (written && log_flush) written = std::fflush(pgm_log_st) == 0;
   }
@@ -96,7 +98,24 @@ bool RawWrite(const char* bf, U4 len) {
 }
 
 void WriteError() {
+  log_write_failed = true;
   SeMErrMult("Write error on \"", pgm_log_fn, "\"", nullptr);
+}
+
+// A file that may take the log in a move: none yet, or an earlier log (its first line
+// carries a time stamp). Anything else is another program's file and stays.
+bool MayReplace(const char* what, const char* fn) {
+  if (!FileOrDirectoryExists(fn, false) && !FileIsLink(fn)) return true;
+  char first[kLogLineSize] = "";
+  if (FLDF* fd = FileExists(fn, false) ? FLOpenRead(fn) : nullptr) {
+    if (const char* rec = FLReadRec(fd)) CopyBounded(first, sizeof first, rec);
+    FLClose(fd);
+  }
+  ClearErr();
+  if (FileSize8(fn, false) == 0 && FileExists(fn, false)) return true;
+  if (LogLineTextStart(first) != 0) return true;
+  SeMErrMult(what, " \"", fn, "\" exists and is not a log: choose another log name", nullptr);
+  return false;
 }
 
 void Trace(const char* format, ...) {
@@ -314,8 +333,8 @@ bool OpenPgmLog(U1 append) {
   bool app = append == 255 ? log_append : append != 0;
   Trace("OpenPgmLog:0:pgm_log_fn=%s append=%d\n", pgm_log_fn, app ? 1 : 0);
   if (app && FileExists(pgm_log_fn, false)) {
-    pgm_log_bytes = static_cast<U4>(FileSize8(pgm_log_fn, false));
-    Trace("OpenPgmLog:1:pgm_log_sz=%ud\n", pgm_log_bytes);
+    pgm_log_bytes = FileSize8(pgm_log_fn, false);
+    Trace("OpenPgmLog:1:pgm_log_sz=%llud\n", static_cast<unsigned long long>(pgm_log_bytes));
   }
   errno = 0;
   pgm_log_st = MyFOpen(pgm_log_fn, app ? "ab" : "wb");
@@ -329,7 +348,16 @@ bool OpenPgmLog(U1 append) {
 
 void ClosePgmLog() {
   if (pgm_log_st) {
-    MyFClose(pgm_log_st);
+    // The last buffered lines meet a full disk here: the run must not end as if all was
+    // written, and the log cannot carry the news itself.
+    if (MyFClose(pgm_log_st) != 0) {
+      log_write_failed = true;
+      if (!daemon_pgm) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "ERROR: Write error on \"%s\"\n", pgm_log_fn);
+        std::fflush(stderr);
+      }
+    }
     pgm_log_st = nullptr;
   }
   if (pgm_log_fn[0] && FileExists(pgm_log_fn, false) && FileSize8(pgm_log_fn, false) == 0)
@@ -350,9 +378,11 @@ bool CopyPgmLog(const char* destination) {
   return MyCopyFile(destination, pgm_log_fn, false);
 }
 
-void ErrFileName() {
+namespace {
+// The error file's name for the log file logfn into err (kPgmTextSz bytes).
+void ErrFileNameOf(const char* logfn, char* err) {
   char name[kPgmTextSz];
-  CopyBounded(name, sizeof name, pgm_log_fn);
+  CopyBounded(name, sizeof name, logfn);
   char* dot = std::strrchr(name, '.');
   char* sep = std::strrchr(name, '/');
   char* bsep = std::strrchr(name, '\\');
@@ -361,8 +391,28 @@ void ErrFileName() {
   if (dot && (!sep || dot > sep)) *dot = '\0';
   U4 len = static_cast<U4>(std::strlen(name));
   if (len > kPgmTextSz - 5) len = kPgmTextSz - 5;
-  std::memcpy(pgm_err_fn, name, len);
-  std::memcpy(pgm_err_fn + len, ".err", 5);
+  std::memcpy(err, name, len);
+  std::memcpy(err + len, ".err", 5);
+}
+} // namespace
+
+void ErrFileName() {
+  ErrFileNameOf(pgm_log_fn, pgm_err_fn);
+}
+
+bool LogNameUsable(const char* what, const char* fn) {
+  if (ErrSet) return false;
+  if (std::strlen(fn) > kPgmTextSz - 1) {
+    char limit[16];
+    std::snprintf(limit, sizeof limit, "%u", static_cast<unsigned>(kPgmTextSz - 1));
+    SeMErrMult(what, " name longer than ", limit, " characters: \"", fn, "\"", nullptr);
+    return false;
+  }
+  const char* cmd = log_command_file_hook ? log_command_file_hook(fn) : nullptr;
+  if (cmd)
+    SeMErrMult(what, " \"", fn, "\" is the command file \"", cmd, "\": choose another log name",
+               nullptr);
+  return !cmd;
 }
 
 bool MovePgmLog(const char* destination) {
@@ -370,7 +420,9 @@ bool MovePgmLog(const char* destination) {
   Trace("MovePgmLog:0:dstfn=%s\n", destination);
   if (SameText(destination, pgm_log_fn)) return true;
   char full[kPgmTextSz], current[kPgmTextSz];
+  if (!LogNameUsable("Log file", destination)) return false;
   if (!FullPath(destination, true, full, sizeof full)) return false;
+  if (!LogNameUsable("Log file", full)) return false;
   Trace("MovePgmLog:1:dstfn1=%s\n", full);
   if (!FullPath(pgm_log_fn, true, current, sizeof current)) return false;
   if (SameText(full, current) || SameFile(full, pgm_log_fn)) {
@@ -378,6 +430,12 @@ bool MovePgmLog(const char* destination) {
     Trace("MovePgmLog:1:pgm_log_fn=%s\n", pgm_log_fn);
     return true;
   }
+  // Everything the move would replace is checked before anything is touched.
+  char newErr[kPgmTextSz];
+  ErrFileNameOf(full, newErr);
+  if (!MayReplace("Log file", full) || !LogNameUsable("Error file", newErr) ||
+      (!SameText(newErr, pgm_err_fn) && !MayReplace("Error file", newErr)))
+    return false;
   log_indent = static_cast<I2>(log_indent + 4);
   bool moved = CopyPgmLog(full);
   if (moved) {
@@ -402,7 +460,9 @@ bool LogStToFile(const char* fn, const char* text) {
   std::memcpy(savedFn, pgm_log_fn, sizeof savedFn);
   std::FILE* savedSt = pgm_log_st;
   bool savedAppend = log_append, savedEcho = log_echo;
-  U4 savedBytes = pgm_log_bytes, savedClock = log_last_msecs;
+  U8 savedBytes = pgm_log_bytes;
+  U4 savedClock = log_last_msecs;
+  const bool savedFailed = log_write_failed;
   I2 savedIndent = log_indent;
   CopyBounded(pgm_log_fn, sizeof pgm_log_fn, fn ? fn : "");
   pgm_log_st = nullptr;
@@ -429,6 +489,7 @@ bool LogStToFile(const char* fn, const char* text) {
   log_echo = savedEcho;
   pgm_log_bytes = savedBytes;
   log_last_msecs = savedClock;
+  log_write_failed = savedFailed;
   log_indent = savedIndent;
   PopErr(true);
   return ok;
@@ -482,6 +543,10 @@ bool FileToLog(const char* fn) {
 
 bool RemoveOldLogLines(const char* fn, U4 max_age_secs) {
   if (ErrSet || !fn || !*fn) return false;
+  if (const char* cmd = log_command_file_hook ? log_command_file_hook(fn) : nullptr) {
+    SeMErrMult("RemoveOldLogLines", ":\"", fn, "\" is the command file \"", cmd, "\"", nullptr);
+    return false;
+  }
   if (max_age_secs == 0) {
     if (!FileExists(fn, false)) return true;
     FLClose(FLOpenWrite(fn));

@@ -12,7 +12,7 @@ inline constexpr U4 kLogPrefaceSize = 256;
 
 // Log state (the file name and the append and trace flags are start-up settings).
 extern std::FILE* pgm_log_st;        // the open log, or null
-extern U4 pgm_log_bytes;             // bytes written since opening (+ size on append)
+extern U8 pgm_log_bytes;             // bytes written since opening (+ size on append)
 extern bool log_echo;                // echo every write on the console (default true)
 extern bool log_err_line;            // an error line is being written: echo to stderr
 extern bool log_flush;               // flush after every write
@@ -25,6 +25,10 @@ extern char log_line[kLogLineSize];  // the last line written
 extern U4 log_last_msecs;            // ClockMsecs after the previous line; 0: none yet
 extern char pgm_err_fn[kPgmTextSz];  // the error file
 extern bool err_file_ena;            // append reported errors to the error file
+extern bool log_write_failed;        // a write or flush of the log failed this run
+// The command file of the run that is the same file as fn, or null; installed at start-up.
+// The log never replaces, empties or moves such a file.
+extern const char* (*log_command_file_hook)(const char* fn);
 
 // One line of concatenated texts (ended by a null pointer).
 void LogStMult(const char* text, ...) TAP_SENTINEL;
@@ -75,6 +79,9 @@ U2 PopLogPreface();
 
 // Error file name: the log file name without its extension, then ".err".
 void ErrFileName();
+// False, with the message pushed, for a log name (what) that the log must not take: one
+// longer than 300 characters or a command file of the run.
+bool LogNameUsable(const char* what, const char* fn);
 
 // Index where the text of a log-format line starts (after the time stamp, an optional
 // parenthesised group and one blank); 0 when the line has none.

@@ -52,12 +52,103 @@ bool SameTarget(const char* a, const char* b) {
   return SameFile(a, b);
 }
 
+void LinkTargetPath(const char* linkfn, const char* target, char* bf, U4 bfsz);
+
+constexpr U4 kMaxLinkHops = 40;
+
+// The name that a write to fn reaches: fn with every link on the way followed, so that a
+// link stays a link and its target takes the data. The last name may not exist yet.
+bool ResolveLinks(const char* op, const char* fn, char* bf, U4 bfsz) {
+  StToStMult(bf, bfsz, false, fn, nullptr);
+  for (U4 hops = 0; hops < kMaxLinkHops; ++hops) {
+    FsStat st;
+    if (!PlatformStat(bf, false, &st) || st.kind != FsKind::kLink) return true;
+    char target[kFLNameMax + 1];
+    if (!PlatformReadLink(bf, target, sizeof target)) {
+      SeMLastErr(op, ":ReadLink");
+      return false;
+    }
+    char next[2 * kFLNameMax + 2];
+    LinkTargetPath(bf, target, next, sizeof next);
+    if (StLen(next) >= bfsz) {
+      SeMErrMult(op, ":name too long (", next, ")", nullptr);
+      return false;
+    }
+    StToStMult(bf, bfsz, false, next, nullptr);
+  }
+  SeMErrMult(op, ":too many links (", fn, ")", nullptr);
+  return false;
+}
+
 // A name next to fn for a copy that replaces fn only once it is whole.
 bool SideName(const char* fn, char* bf, U4 bfsz) {
   StToStMult(bf, bfsz, false, fn, ".tapcopy~", nullptr);
   if (StLen(bf) <= kFLNameMax) return true;
   SeMErrMult("MyCopyFile", ":name too long (", fn, ")", nullptr);
   return false;
+}
+
+bool CopyData(const char* dst, const char* src);
+
+void RemoveSide(const char* side) {
+  PushErr();
+  PlatformRemoveFile(side);
+  PopErr(true);
+}
+
+// A copy onto dst written through it: a link is followed and the file it reaches keeps its
+// mode and owner. The data go to a side file first, so that a copy that fails half way
+// leaves the old contents whole.
+bool CopyThrough(const char* dst, const char* src) {
+  char target[kFLNameMax + 1], side[kFLNameMax + 16];
+  if (!ResolveLinks("MyCopyFile", dst, target, sizeof target)) return false;
+  FsStat st;
+  const bool present = PlatformStat(target, false, &st);
+  // A device or a pipe cannot be replaced by a file: it takes the bytes itself.
+  if (present && st.kind != FsKind::kRegular) return CopyData(target, src);
+  FsAccess access;
+  if (present && !PlatformAccessOf(target, &access)) {
+    SeMLastErr("MyCopyFile:", target);
+    return false;
+  }
+  if (!SideName(target, side, sizeof side)) return false;
+  if (!CopyData(side, src)) {
+    RemoveSide(side);
+    return false;
+  }
+  if (present && !PlatformSetAccess(side, access))
+    SeMLastErr("MyCopyFile:", target);
+  else if (!PlatformRename(side, target, true))
+    SeMLastErr("MyCopyFile");
+  if (ErrSet) RemoveSide(side);
+  return !ErrSet;
+}
+
+// A move onto an existing file keeps that file's kind, mode and owner, as a copy would.
+bool MoveThrough(const char* dst, const char* src) {
+  char target[kFLNameMax + 1];
+  if (!ResolveLinks("MyMoveFile", dst, target, sizeof target)) return false;
+  FsStat st;
+  const bool present = PlatformStat(target, false, &st);
+  // A device takes the bytes; a folder is the platform's business as before.
+  const bool device = present && st.kind != FsKind::kRegular && st.kind != FsKind::kDirectory;
+  if (device) return MyCopyFile(target, src, true) && DelFile(src);
+  FsAccess access;
+  const bool keep = present && st.kind == FsKind::kRegular;
+  if (keep && !PlatformAccessOf(target, &access)) {
+    SeMLastErr("MyMoveFile:", target);
+    return false;
+  }
+  if (!PlatformRename(src, target, true)) {
+    // Another volume: a copy, and the source goes only once the copy is whole.
+    if (!PlatformLastErrorIsCrossDevice()) {
+      SeMLastErr("MyMoveFile");
+      return false;
+    }
+    return MyCopyFile(target, src, true) && DelFile(src);
+  }
+  if (keep && !PlatformSetAccess(target, access)) SeMLastErr("MyMoveFile:", target);
+  return !ErrSet && FileOrDirectoryExists(dst, true);
 }
 
 bool CopyData(const char* dst, const char* src) {
@@ -129,9 +220,7 @@ bool CopyLink(const char* dst, const char* src) {
 }
 
 void DeleteError(const char* fn) {
-  char text[kFLNameMax + 32];
-  StToStMult(text, sizeof text, false, "Delete error on \"", fn, "\"", nullptr);
-  SeMLastErr(text);
+  SeMErrMult("Delete error on \"", fn, "\"", nullptr);
 }
 
 bool RemoveOne(const char* fn) {
@@ -228,18 +317,10 @@ bool MyCopyFile(const char* dstfn, const char* srcfn, bool copy_ctime) {
     }
     FsStat st;
     if (exists && FileStat64(srcfn, &st, true)) {
-      char side[kFLNameMax + 16];
-      if (IsMRFName(dstfn)) {
+      if (IsMRFName(dstfn))
         CopyData(dstfn, srcfn);
-      } else if (SideName(dstfn, side, sizeof side)) {
-        // The old destination stays whole until the new one is.
-        if (CopyData(side, srcfn) && !PlatformRename(side, dstfn, true)) SeMLastErr("MyCopyFile");
-        if (ErrSet) {
-          PushErr();
-          PlatformRemoveFile(side);
-          PopErr(true);
-        }
-      }
+      else
+        CopyThrough(dstfn, srcfn);
       TimeTToFileTime(dstfn, st.mtime);
       if (copy_ctime) CopyFileTimes(dstfn, srcfn);
     }
@@ -263,13 +344,8 @@ bool MyMoveFile(const char* dstfn, const char* srcfn) {
     if (MRFD* md = FindMRF(srcfn, true); md && DelFile(dstfn)) RenameMRF(md, dstfn);
   } else if (src_mrf || dst_mrf) {
     if (MyCopyFile(dstfn, srcfn, false)) DelFile(srcfn);
-  } else if (PlatformRename(srcfn, dstfn, true)) {
-    FileOrDirectoryExists(dstfn, true);
-  } else if (PlatformLastErrorIsCrossDevice()) {
-    // Another volume: a copy, and the source goes only once the copy is whole.
-    if (MyCopyFile(dstfn, srcfn, true)) DelFile(srcfn);
   } else {
-    SeMLastErr("MyMoveFile");
+    MoveThrough(dstfn, srcfn);
   }
   if (ErrSet) AddPair(srcfn, dstfn);
   return !ErrSet;

@@ -2,12 +2,16 @@
 
 #include "errlog/errstack.h"
 #include "files/fldf.h"
+#include "files/fname.h"
 #include "files/mrf.h"
+#include "files/reparsetag.h"
 #include "platform/syserr.h"
 #include "text/numfmt.h"
 #include "text/strbuild.h"
 #include "time/clock.h"
 #include "time/utm.h"
+
+#include <cstring>
 
 bool redirect_links = true;
 
@@ -32,6 +36,17 @@ void KindError(const char* fn, FsKind kind) {
                      : kind == FsKind::kCharDevice ? "\" is a character device"
                                                    : "\" is not a regular file";
   SeMErrMult("\"", fn, what, nullptr);
+}
+
+// A link's target text as a name from here: a relative one counts from the link's folder.
+void LinkTarget(const char* linkfn, const char* target, char* bf, U4 bfsz) {
+  char dir[kFLNameMax + 1];
+  const bool absolute = target[0] == '/' || target[0] == '\\' || (target[0] && target[1] == ':');
+  const char sep[2] = {PlatformDirSep(), '\0'};
+  if (absolute || !FileDirPart(linkfn, dir, sizeof dir))
+    StToStMult(bf, bfsz, false, target, nullptr);
+  else
+    StToStMult(bf, bfsz, false, dir, sep, target, nullptr);
 }
 
 bool Usable(const char* fn) {
@@ -233,7 +248,10 @@ bool AttributeToFile(const char* fn, U4 att, bool errf) {
   char target[kFLNameMax + 1] = "";
   const bool link = redirect_links && FileIsLink(fn);
   if (link && !PlatformReadLink(fn, target, sizeof target)) target[0] = '\0';
-  if (PlatformSetAttributes(fn, att)) return true;
+  // The system sets a link's own attributes; the target is reached by its own name.
+  char reached[2 * kFLNameMax + 2];
+  if (link && target[0]) LinkTarget(fn, target, reached, sizeof reached);
+  if (PlatformSetAttributes(link && target[0] ? reached : fn, att)) return true;
   if (errf) {
     char text[2 * kFLNameMax + 32];
     if (link)
@@ -252,8 +270,17 @@ char* ReadLink(const char* fn, char* bf, U4 bfsz) {
     if (FileExists(fn, true)) SeMErrMult("\"", fn, "\" is not a link", nullptr);
     return nullptr;
   }
-  if (PlatformReadLink(fn, bf, bfsz)) return bf;
-  SysErr("ReadLink: fn=", fn);
+  const char* call = nullptr;
+  U4 tag = 0;
+  if (PlatformReadLink(fn, bf, bfsz, &call, &tag)) return bf;
+  if (!call) {
+    SeMErrMult("ReparseTag=", ReparseTagName(tag), " fn=", fn, nullptr);
+  } else {
+    char text[kFLNameMax + 64];
+    const bool opening = std::strcmp(call, "CreateFile") == 0;
+    StToStMult(text, sizeof text, false, call, opening ? ": fn=" : " fn=", fn, nullptr);
+    SeMLastErr(text);
+  }
   return nullptr;
 }
 

@@ -136,7 +136,8 @@ FLDF* MRFLOpen(const char* fn, U1 ioc, const char* trm) {
     fd->mrf = md;
     return fd;
   }
-  if (md && md->writer) {
+  // A write open would empty the contents under a reader's position.
+  if (md && (md->writer || md->readers)) {
     SeMErrMult(fn, " is already open", nullptr);
     return nullptr;
   }

@@ -7,6 +7,8 @@
 #include "files/fldf.h"
 #include "mem/lpm.h"
 #include "mem/reuse.h"
+#include "mem/tracked.h"
+#include "platform/fs.h"
 #include "platform/memquery.h"
 #include "text/numbers.h"
 
@@ -105,34 +107,37 @@ void UpdateMemDataFree(void* pt) {
 
 // ---- Measurements ---------------------------------------------------------------------
 
+char* (*memgauge_run_hook)(const char* cmd, U4* size) = nullptr;
+
 namespace {
 
 bool memgauge_failed = false;
 
 // The figure that a measuring program printed after its first "=".
 bool MeasuringProgram(U8* bytes) {
-  char cmd[kPgmTextSz + 16];
-  std::snprintf(cmd, sizeof cmd, "%s%s%s", "Memgauge.exe", " ", pgm_image_fn);
-  char out[512];
-  if (!PlatformCommandOutput(cmd, out, sizeof out)) {
-    SeMLastErr("Memgauge.exe");
-    return false;
-  }
+  // The command interpreter of Windows looks in the current folder first; a shell does not.
+  char cmd[kPgmTextSz + 32];
+  std::snprintf(cmd, sizeof cmd, "%s%s%s%s", PlatformDirSep() == '/' ? "./" : "", "Memgauge.exe",
+                " ", pgm_image_fn);
+  U4 size = 0;
+  char* out = memgauge_run_hook(cmd, &size);
+  if (!out) return false;
   const char* eq = std::strchr(out, '=');
   if (!eq) {
     char shown[128];
     SeMErrMult("Memgauge", ":output=", PrintableText_MyBf(out, kAllU4, 100, shown, sizeof shown),
                nullptr);
-    return false;
+  } else {
+    *bytes = St10U8(eq + 1, 1, 1, nullptr, true);
   }
-  *bytes = St10U8(eq + 1, 1, 1, nullptr, true);
+  FreeSP(&out);
   return !ErrSet;
 }
 
 bool MeasuringProgramPresent() {
-  std::FILE* f = std::fopen("Memgauge.exe", "rb");
-  if (f) std::fclose(f);
-  return f != nullptr;
+  FsStat st;
+  return memgauge_run_hook && PlatformStat("Memgauge.exe", true, &st) &&
+         st.kind == FsKind::kRegular;
 }
 
 } // namespace

@@ -68,6 +68,10 @@ TAP_HOT void BookHeapFree(U1 kind, U4 sz) {
 }
 
 // The process's memory use in bytes (0 after a failed measurement, which is not retried).
+// Runs a command and returns its standard output in a tracked buffer (FreeSP), or null with
+// the error pending; installed at start-up from the child-process layer. Without it the
+// measuring program is not asked.
+extern char* (*memgauge_run_hook)(const char* cmd, U4* size);
 U8 Memgauge();
 U8 MemgaugeKB();
 U8 TotalPhysMemory();

@@ -178,7 +178,7 @@ void DumpUsedMem(const char* text, bool list_blocks) {
   U8 mapsz = 0;
   for (const ReuseRing& r : reuse_mem)
     mapsz += 4 + U8{sizeof(memdsc*)} * r.maxcnt;
-  char a[48], b[48], c[24], d[24];
+  char a[48], b[48], c[24], d[24], e[24];
   LogStMult("DumpUsedMem", text ? ":" : "", text ? text : "",
             " (mapsz=", VS10_MyBf(mapsz, nullptr, true, a, sizeof a), "):", nullptr);
   log_indent = static_cast<I2>(log_indent + 4);
@@ -199,7 +199,7 @@ void DumpUsedMem(const char* text, bool list_blocks) {
               "] cnt=", VS10_MyBf(waiting, nullptr, false, c, sizeof c),
               " total=", VS10CS16X_MyBf(total, b, sizeof b),
               " cnt_max=", VS10_MyBf(r.cnt_max, nullptr, false, d, sizeof d),
-              " overflow_cnt=", VS10_MyBf(r.overflow_cnt, nullptr, false, c, sizeof c), nullptr);
+              " overflow_cnt=", VS10_MyBf(r.overflow_cnt, nullptr, false, e, sizeof e), nullptr);
     if (!list_blocks) continue;
     log_indent = static_cast<I2>(log_indent + 4);
     for (U4 k = r.rd; k != r.wr; k = k + 1 == r.maxcnt ? 0 : k + 1) {

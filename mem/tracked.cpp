@@ -22,6 +22,7 @@
 #include <cstdlib>
 #include <cstring>
 
+const char* (*mem_code_location_hook)() = nullptr;
 U1 pgm_alloc_id = PERSISTENT;
 bool alloc_busy = false;
 std::uintptr_t pgm_malloc_pt_lo = UINTPTR_MAX;
@@ -472,7 +473,9 @@ memdsc* PtMDP(const void* pt, bool check) {
       SeMErrMult("PtMDP", ":pt out of range: pt=", Hex(p).bf,
                  " pgm_malloc_pt_lo=", Hex(pgm_malloc_pt_lo).bf,
                  " pgm_malloc_pt_hi=", Hex(pgm_malloc_pt_hi).bf, " lpm_block=", Hex(lpm_block).bf,
-                 " lpm_block_end=", Hex(lpm_block_end).bf, " code_location=", nullptr);
+                 " lpm_block_end=", Hex(lpm_block_end).bf,
+                 " code_location=", mem_code_location_hook ? mem_code_location_hook() : "",
+                 nullptr);
     }
     return nullptr;
   }

@@ -38,6 +38,8 @@ struct memdsc {
 };
 static_assert(sizeof(memdsc) == kMemDscSize, "the descriptor is an in-memory format");
 
+// The code location of the fault handlers for the range message; installed at start-up.
+extern const char* (*mem_code_location_hook)();
 extern U1 pgm_alloc_id;      // kind of the next AllocU1 block; wrappers save, set and restore it
 extern bool alloc_busy;      // AllocU1 is running: a second entry ends the program
 extern U4 pgm_alloc_mem_cnt; // live tracked blocks of every kind (mem/accounting.h)

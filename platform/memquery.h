@@ -18,8 +18,3 @@ bool PlatformMemoryStatusOf(PlatformMemoryStatus* status);
 // The largest run of adjacent free regions in the address space, walked region by region;
 // 0 when the walk is not possible.
 U8 PlatformLargestFreeRun();
-
-// Runs a command line through the command interpreter, the current directory searched first
-// for the program, and keeps up to size - 1 bytes of its standard output in bf. False when
-// it could not be run.
-bool PlatformCommandOutput(const char* cmd, char* bf, U4 size);

@@ -143,8 +143,8 @@ void PrepareCommand(U2 flags, bool set_err, Plan* plan) {
     char found[kPgmTextSz] = "";
     if (!name.empty() && name.find_first_of("\\/") == std::string::npos &&
         !PlatformFindInPath(name.c_str(), found, sizeof found) &&
-        !PlatformFindInPath((name + ".bat").c_str(), found, sizeof found) &&
-        PlatformFindInPath((name + ".exe").c_str(), found, sizeof found)) {
+        (PlatformFindInPath((name + ".bat").c_str(), found, sizeof found) ||
+         PlatformFindInPath((name + ".exe").c_str(), found, sizeof found))) {
       // A path with blanks would otherwise be split into words.
       std::string path(found);
       if (path.find(' ') != std::string::npos) {

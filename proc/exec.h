@@ -72,3 +72,10 @@ char* PipeToBfMult(U4* size, bool set_err, const char* first, ...) TAP_SENTINEL;
 char* PipeToLPMMult(U4* size, bool set_err, const char* first, ...) TAP_SENTINEL;
 // The same into a file, which is deleted when nothing was read; false on failure.
 bool PipeToFileMult(const char* fn, bool set_err, const char* first, ...) TAP_SENTINEL;
+
+// Writes st to the standard input of cmd (run through the command interpreter) and waits
+// up to 5 seconds for it to end. With report a failure is the pending error, with
+// " (dstcmd=" cmd ")" appended; without it no error is left.
+bool BfToPipe(const char* cmd, const char* st, bool report);
+// The same with the whole content of a file (disk or MRF); failures are always reported.
+bool FileToPipe(const char* cmd, const char* fn);

@@ -62,7 +62,7 @@ char* ReadAll(void* pipe, U4* size) {
     if (ElapsedMsecs(start) / 1000 > kTimeoutSecs) {
       char secs[8];
       std::snprintf(secs, sizeof secs, "%u", kTimeoutSecs);
-      SeMErrMult("PipeToBfMult", ":timeout (tmo=", secs, ")", nullptr);
+      SeMErrMult("timeout (tmo=", secs, ")", nullptr);
       break;
     }
     SleepMsecs(100);

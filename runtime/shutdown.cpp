@@ -370,7 +370,8 @@ U1 ProgramExit(U1 status) {
   }
   ClosePgmLog();
   pgm_pid = 0;
-  return result;
+  // A log that lost lines is a failed run, whatever else went well.
+  return log_write_failed ? 1 : result;
 }
 
 void ResetShutdownForTest() {

@@ -5,9 +5,11 @@
 #include "errlog/pgmlog.h"
 #include "errlog/stacktrace.h"
 #include "files/ftest.h"
+#include "mem/accounting.h"
 #include "mem/lpm.h"
 #include "mem/reuse.h"
 #include "platform/stdstreams.h"
+#include "proc/exec.h"
 #include "runtime/fault.h"
 #include "runtime/interrupt.h"
 #include "runtime/optionlist.h"
@@ -161,6 +163,15 @@ const char* CommandFileNamed(const char* const* argv, const char* fn) {
   return nullptr;
 }
 
+// The "@" arguments of the run, kept for the log's checks after start-up.
+std::vector<std::string> command_files;
+
+const char* StartCommandFile(const char* fn) {
+  for (const std::string& cmd : command_files)
+    if (SameFile(cmd.c_str(), fn)) return cmd.c_str();
+  return nullptr;
+}
+
 // Step 10: the default log name, falling back to a unique one when the old file is held
 // or is a command file of the run.
 void DefaultLogName(const char* const* argv) {
@@ -222,6 +233,12 @@ bool LibraryPass(const char* const* argv) {
       char cwd[kPgmTextSz];
       CurrentDir(cwd, sizeof cwd);
       if (!EqualNoCase(value, cwd)) {
+        // Relative names of the open log and its error file would mean other files there.
+        char full[kPgmTextSz];
+        if (pgm_log_fn[0] && PlatformFullPath(pgm_log_fn, full, sizeof full))
+          CopyText(pgm_log_fn, full, kPgmTextSz);
+        if (pgm_err_fn[0] && PlatformFullPath(pgm_err_fn, full, sizeof full))
+          CopyText(pgm_err_fn, full, kPgmTextSz);
         if (!PlatformChDir(value)) {
           SeMErrMult("Failure changing to directory ", value, nullptr);
           return false;
@@ -372,6 +389,10 @@ void ProgramInit(const char* const* argv) {
   }
   // 2, 3. Memory tracking.
   if (pgm_reuse_rings_hook) pgm_reuse_rings_hook();
+  memgauge_run_hook = [](const char* cmd, U4* size) {
+    return PipeToBfMult(size, true, cmd, nullptr);
+  };
+  mem_code_location_hook = [] { return static_cast<const char*>(code_location); };
   if (pgm_mem_init_hook) pgm_mem_init_hook();
   // 4 - 6.
   const U2 probe = 0x1234;
@@ -379,6 +400,10 @@ void ProgramInit(const char* const* argv) {
   pgm_pid = PlatformPid();
   zorvs_pc = EnvBool("zorvs_pc", false) || EnvBool("ZORVS_PC", false) || EnvBool("ZorvsPC", false);
   pgm_start_msecs = ClockMsecs64();
+  command_files.clear();
+  for (U4 i = 1; argv[i]; ++i)
+    if (argv[i][0] == '@') command_files.emplace_back(argv[i] + 1);
+  log_command_file_hook = StartCommandFile;
   // 7. Home directory.
   if (!PlatformGetCwd(home_dir, kPgmTextSz)) {
     home_dir[0] = 0;
@@ -392,7 +417,11 @@ void ProgramInit(const char* const* argv) {
     const char* arg = argv[i];
     const char* value = ValueOf(arg);
     if (PrefixNoCase(arg, "-LOG=") && value) {
-      CopyText(pgm_log_fn, value, kPgmTextSz);
+      // A name cut to fit would put the log into another file.
+      if (LogNameUsable("Log file", value))
+        CopyText(pgm_log_fn, value, kPgmTextSz);
+      else
+        pgm_log_fn[0] = 0;
       log_from_option = true;
     } else if (EqualNoCase(arg, "-appendlog") || PrefixNoCase(arg, "-appendlog=")) {
       log_append = value ? TrueWord(value) : EqualNoCase(arg, "-appendlog");
@@ -407,12 +436,11 @@ void ProgramInit(const char* const* argv) {
   pgm_process_handle = PlatformProcessHandle();
   ProgramName();
   if (!log_from_option) DefaultLogName(argv);
-  if (const char* cmd = CommandFileNamed(argv, pgm_log_fn)) {
-    SeMErrMult("Log file \"", pgm_log_fn, "\" is the command file \"", cmd,
-               "\": choose another log name", nullptr);
+  if (!LogNameUsable("Log file", pgm_log_fn)) {
     pgm_log_fn[0] = 0; // nothing of the log touches it, at exit either
   } else {
     ErrFileName();
+    if (!LogNameUsable("Error file", pgm_err_fn)) pgm_err_fn[0] = 0;
   }
   static bool err_file_deleted = false;
   if (!err_file_deleted && pgm_err_fn[0] && !CommandFileNamed(argv, pgm_err_fn)) {

@@ -76,7 +76,16 @@ bool Complete(const UTM* utm) {
 }
 
 I8 Mktime(const UTM* utm, bool dst, bool report) {
-  if (!dst) return UTMToTIME_T(utm);
+  if (!dst) {
+    // The conversion's own message names the conversion; here the date failed as a whole.
+    PushErr();
+    const I8 t = UTMToTIME_T(utm);
+    const bool failed = ErrSet;
+    PopErr(false);
+    if (!failed) return t;
+    if (report) SeMErrno("mktime", nullptr, EINVAL);
+    return -1;
+  }
   std::tm tm{};
   tm.tm_year = int(utm->year) - 1900;
   tm.tm_mon = int(utm->mon) - 1;

@@ -2,9 +2,12 @@
 
 #include "platform/syserr.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <string>
@@ -81,6 +84,26 @@ bool PlatformSetAttributes(const char* fn, U4 att) {
   return chmod(fn, mode) == 0 || Fail();
 }
 
+bool PlatformAccessOf(const char* fn, FsAccess* access) {
+  struct stat s {};
+  if (stat(fn, &s) != 0) return Fail();
+  access->mode = U4(s.st_mode & 07777);
+  access->uid = U4(s.st_uid);
+  access->gid = U4(s.st_gid);
+  access->attributes = 0;
+  return true;
+}
+
+bool PlatformSetAccess(const char* fn, const FsAccess& access) {
+  struct stat s {};
+  if (stat(fn, &s) != 0) return Fail();
+  // The owner first: a change of owner clears the set-id bits that chmod then restores.
+  if ((s.st_uid != uid_t(access.uid) || s.st_gid != gid_t(access.gid)) &&
+      chown(fn, uid_t(access.uid), gid_t(access.gid)) != 0 && errno != EPERM)
+    return Fail();
+  return chmod(fn, mode_t(access.mode)) == 0 || Fail();
+}
+
 bool PlatformLastErrorIsNotFound() {
   const U4 e = PlatformLastError();
   return e == ENOENT || e == ENOTDIR;
@@ -92,7 +115,8 @@ bool PlatformLastErrorIsAccessDenied() {
   return PlatformLastError() == EACCES || PlatformLastError() == EPERM;
 }
 
-bool PlatformReadLink(const char* fn, char* bf, U4 bfsz) {
+bool PlatformReadLink(const char* fn, char* bf, U4 bfsz, const char** failed_call, U4*) {
+  if (failed_call) *failed_call = "readlink";
   char tmp[4096];
   const ssize_t n = readlink(fn, tmp, sizeof tmp - 1);
   if (n < 0) return Fail();
@@ -216,4 +240,101 @@ bool PlatformTell(std::FILE* fp, U8* off) {
 
 bool PlatformTruncate(const char* fn, U8 len) {
   return truncate(fn, off_t(len)) == 0 || Fail();
+}
+
+const char* PlatformOpenCallName() {
+  return "stat";
+}
+
+bool PlatformGetFileTimes(const char* fn, bool follow, I8* ctime, I8* wtime, I8* atime,
+                          const char** failed_call) {
+  *failed_call = "stat";
+  struct statx sx {};
+  const int flags = follow ? 0 : AT_SYMLINK_NOFOLLOW;
+  if (statx(AT_FDCWD, fn, flags, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) return Fail();
+  if (ctime) *ctime = I8((sx.stx_mask & STATX_BTIME) ? sx.stx_btime.tv_sec : sx.stx_ctime.tv_sec);
+  if (wtime) *wtime = I8(sx.stx_mtime.tv_sec);
+  if (atime) *atime = I8(sx.stx_atime.tv_sec);
+  return true;
+}
+
+bool PlatformSetFileTimes(const char* fn, bool follow, const I8*, const I8* wtime, const I8* atime,
+                          const char** failed_call) {
+  *failed_call = "stat";
+  struct stat s {};
+  if ((follow ? stat(fn, &s) : lstat(fn, &s)) != 0) return Fail();
+  *failed_call = "utimensat";
+  timespec ts[2];
+  ts[0].tv_sec = atime ? time_t(*atime) : 0;
+  ts[0].tv_nsec = atime ? 0 : UTIME_OMIT;
+  ts[1].tv_sec = wtime ? time_t(*wtime) : 0;
+  ts[1].tv_nsec = wtime ? 0 : UTIME_OMIT;
+  return utimensat(AT_FDCWD, fn, ts, follow ? 0 : AT_SYMLINK_NOFOLLOW) == 0 || Fail();
+}
+
+namespace {
+// The freedesktop.org trash of the user: $XDG_DATA_HOME/Trash or ~/.local/share/Trash.
+std::string TrashDir() {
+  const char* data = std::getenv("XDG_DATA_HOME");
+  if (data && *data) return std::string(data) + "/Trash";
+  const char* home = std::getenv("HOME");
+  return std::string(home && *home ? home : "/tmp") + "/.local/share/Trash";
+}
+
+std::string UrlPath(const char* fn) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(fn); *p; ++p) {
+    const bool plain = std::isalnum(*p) || std::strchr("/-_.~", *p);
+    if (plain) {
+      out += char(*p);
+    } else {
+      out += '%';
+      out += kHex[*p >> 4];
+      out += kHex[*p & 15];
+    }
+  }
+  return out;
+}
+
+// Makes the folder and any missing folder above it.
+void MakeDirs(const std::string& dir) {
+  for (size_t at = dir.find('/', 1); at != std::string::npos; at = dir.find('/', at + 1))
+    mkdir(dir.substr(0, at).c_str(), 0700);
+  mkdir(dir.c_str(), 0700);
+}
+} // namespace
+
+bool PlatformRecycle(const char* fn) {
+  const std::string trash = TrashDir();
+  MakeDirs(trash);
+  const std::string files = trash + "/files", info = trash + "/info";
+  mkdir(files.c_str(), 0700);
+  mkdir(info.c_str(), 0700);
+  const char* base = std::strrchr(fn, '/');
+  base = base ? base + 1 : fn;
+  // The info file is made first and exclusively: it reserves the name in the trash.
+  for (int n = 1; n < 1000; ++n) {
+    const std::string name =
+        n == 1 ? std::string(base) : std::string(base) + "." + std::to_string(n);
+    const std::string info_fn = info + "/" + name + ".trashinfo";
+    const int fd = open(info_fn.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0 && errno == EEXIST) continue;
+    if (fd < 0) return Fail();
+    char when[32];
+    const time_t now = time(nullptr);
+    struct tm tm {};
+    localtime_r(&now, &tm);
+    strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%S", &tm);
+    const std::string text = "[Trash Info]\nPath=" + UrlPath(fn) + "\nDeletionDate=" + when + "\n";
+    const bool written = write(fd, text.data(), text.size()) == ssize_t(text.size());
+    const bool closed = close(fd) == 0;
+    if (written && closed && rename(fn, (files + "/" + name).c_str()) == 0) return true;
+    const int err = written && closed ? errno : EIO;
+    unlink(info_fn.c_str());
+    errno = err;
+    return Fail();
+  }
+  errno = EEXIST;
+  return Fail();
 }

@@ -97,21 +97,3 @@ U8 PlatformLargestFreeRun() {
   const U8 top = AddressSpaceTop(highest);
   return top > highest && top - highest > gap ? top - highest : gap;
 }
-
-bool PlatformCommandOutput(const char* cmd, char* bf, U4 size) {
-  if (!cmd || !bf || size == 0) return false;
-  bf[0] = 0;
-  // The Windows command interpreter finds programs in the current directory first.
-  const std::string line = std::string("PATH=.:\"$PATH\" ") + cmd;
-  std::FILE* p = popen(line.c_str(), "r");
-  if (!p) {
-    SetPlatformLastError(static_cast<U4>(errno));
-    return false;
-  }
-  std::size_t n = std::fread(bf, 1, size - 1, p);
-  bf[n] = 0;
-  char rest[256];
-  while (std::fread(rest, 1, sizeof rest, p) > 0) {
-  }
-  return pclose(p) != -1;
-}

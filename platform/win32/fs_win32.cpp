@@ -9,6 +9,9 @@
 #include <windows.h>
 #include <winioctl.h>
 
+// Needs windows.h first.
+#include <shellapi.h>
+
 namespace {
 constexpr U8 kEpochDiff = 116444736000000000ull; // 1601 to 1970 in 100 ns steps
 
@@ -104,6 +107,27 @@ bool PlatformSetAttributes(const char* fn, U4 att) {
   return SetFileAttributesA(fn, att) != 0;
 }
 
+bool PlatformAccessOf(const char* fn, FsAccess* access) {
+  HANDLE h = OpenForAttributes(fn, FILE_READ_ATTRIBUTES, true);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info{};
+  const bool ok = GetFileInformationByHandle(h, &info) != 0;
+  const DWORD err = GetLastError();
+  CloseHandle(h);
+  if (!ok) return Fail(err);
+  *access = FsAccess{};
+  access->attributes = info.dwFileAttributes;
+  return true;
+}
+
+bool PlatformSetAccess(const char* fn, const FsAccess& access) {
+  constexpr DWORD kSettable = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                              FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                              FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+  const DWORD att = access.attributes & kSettable;
+  return SetFileAttributesA(fn, att ? att : FILE_ATTRIBUTE_NORMAL) != 0;
+}
+
 bool PlatformLastErrorIsNotFound() {
   const DWORD e = GetLastError();
   return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND || e == ERROR_INVALID_NAME;
@@ -137,7 +161,12 @@ struct ReparseData {
   };
 };
 
-bool PlatformReadLink(const char* fn, char* bf, U4 bfsz) {
+bool PlatformReadLink(const char* fn, char* bf, U4 bfsz, const char** failed_call, U4* tag) {
+  const char* unused_call = nullptr;
+  U4 unused_tag = 0;
+  if (!failed_call) failed_call = &unused_call;
+  if (!tag) tag = &unused_tag;
+  *failed_call = "CreateFile";
   HANDLE h = CreateFileA(fn, 0, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                          FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
@@ -147,6 +176,7 @@ bool PlatformReadLink(const char* fn, char* bf, U4 bfsz) {
       DeviceIoControl(h, FSCTL_GET_REPARSE_POINT, nullptr, 0, raw, sizeof raw, &got, nullptr) != 0;
   const DWORD err = GetLastError();
   CloseHandle(h);
+  *failed_call = "DeviceIoControl";
   if (!ok) return Fail(err);
   const auto* rd = reinterpret_cast<const ReparseData*>(raw);
   std::string target;
@@ -161,6 +191,8 @@ bool PlatformReadLink(const char* fn, char* bf, U4 bfsz) {
     target = Narrow(rd->appexec.texts, -1);
     if (!target.empty() && target.back() == '\0') target.pop_back();
   } else {
+    *failed_call = nullptr;
+    *tag = rd->tag;
     return Fail(ERROR_REPARSE_TAG_INVALID);
   }
   return Copy(target, bf, bfsz);
@@ -257,4 +289,57 @@ bool PlatformTruncate(const char* fn, U8 len) {
   const DWORD err = GetLastError();
   CloseHandle(h);
   return ok || Fail(err);
+}
+
+const char* PlatformOpenCallName() {
+  return "CreateFile";
+}
+
+bool PlatformGetFileTimes(const char* fn, bool follow, I8* ctime, I8* wtime, I8* atime,
+                          const char** failed_call) {
+  *failed_call = "CreateFile";
+  HANDLE h = OpenForAttributes(fn, FILE_READ_ATTRIBUTES, follow);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  *failed_call = "GetFileTime";
+  FILETIME c{}, a{}, w{};
+  const bool ok = GetFileTime(h, &c, &a, &w) != 0;
+  const DWORD err = GetLastError();
+  CloseHandle(h);
+  if (!ok) return Fail(err);
+  if (ctime) *ctime = Seconds(c);
+  if (wtime) *wtime = Seconds(w);
+  if (atime) *atime = Seconds(a);
+  return true;
+}
+
+bool PlatformSetFileTimes(const char* fn, bool follow, const I8* ctime, const I8* wtime,
+                          const I8* atime, const char** failed_call) {
+  *failed_call = "CreateFile";
+  HANDLE h = CreateFileA(fn, FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_BACKUP_SEMANTICS | (follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT),
+                         nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  *failed_call = "SetFileTime";
+  FILETIME c{}, a{}, w{};
+  if (ctime) c = FileTimeOf(*ctime);
+  if (atime) a = FileTimeOf(*atime);
+  if (wtime) w = FileTimeOf(*wtime);
+  const bool ok =
+      SetFileTime(h, ctime ? &c : nullptr, atime ? &a : nullptr, wtime ? &w : nullptr) != 0;
+  const DWORD err = GetLastError();
+  CloseHandle(h);
+  return ok || Fail(err);
+}
+
+bool PlatformRecycle(const char* fn) {
+  // The shell wants a list of names, each ended by a zero, the list by a second one.
+  std::string from(fn);
+  from.push_back('\0');
+  SHFILEOPSTRUCTA op{};
+  op.wFunc = FO_DELETE;
+  op.pFrom = from.c_str();
+  op.fFlags = FOF_ALLOWUNDO | FOF_NOCONFIRMATION | FOF_SILENT | FOF_NOERRORUI;
+  const int rc = SHFileOperationA(&op);
+  if (rc == 0 && !op.fAnyOperationsAborted) return true;
+  return Fail(rc ? DWORD(rc) : ERROR_CANCELLED);
 }

@@ -49,19 +49,3 @@ U8 PlatformLargestFreeRun() {
   }
   return largest;
 }
-
-bool PlatformCommandOutput(const char* cmd, char* bf, U4 size) {
-  if (!cmd || !bf || size == 0) return false;
-  bf[0] = 0;
-  std::FILE* p = _popen(cmd, "rb");
-  if (!p) {
-    SetPlatformLastError(GetLastError());
-    return false;
-  }
-  std::size_t n = std::fread(bf, 1, size - 1, p);
-  bf[n] = 0;
-  char rest[256];
-  while (std::fread(rest, 1, sizeof rest, p) > 0) {
-  }
-  return _pclose(p) != -1;
-}

@@ -8,6 +8,8 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -199,4 +201,19 @@ TEST(LogStamps, OldLinesOfAnotherLayoutGo) {
   f.close();
   fs::remove(fn);
   EXPECT_FALSE(ErrSet);
+}
+
+TEST(StToUTM, ForcedDaylightSavingAndDatesBefore1970) {
+  // Forced daylight saving moves the time by at most an hour, never by a year or a day.
+  UTM plain{}, dst{};
+  ASSERT_TRUE(StToUTM(&plain, "7/4/2023 12:00:00", kUtmNoDefaults, 0, 0, true));
+  ASSERT_TRUE(StToUTM(&dst, "7/4/2023 12:00:00 DST", kUtmNoDefaults, 0, 0, true));
+  EXPECT_LE(std::llabs(dst.timet - plain.timet), 3600LL);
+  ASSERT_TRUE(StToUTM(&dst, "1/15/2024 12:00:00 DST", kUtmNoDefaults, 0, 0, true));
+  ASSERT_TRUE(StToUTM(&plain, "1/15/2024 12:00:00", kUtmNoDefaults, 0, 0, true));
+  EXPECT_LE(std::llabs(dst.timet - plain.timet), 3600LL);
+
+  UTM old{};
+  EXPECT_FALSE(StToUTM(&old, "1/1/1960 12:00:00", kUtmNoDefaults, 0, 0, true));
+  EXPECT_EQ(Message(), std::string("mktime (Error #22: ") + std::strerror(22) + ")");
 }

@@ -368,7 +368,56 @@ TEST_F(Log, UnwritableLogLosesNoError) {
   std::fclose(pgm_log_st);
   pgm_log_st = nullptr;
   pgm_log_fn[0] = '\0';
+  EXPECT_TRUE(log_write_failed) << "the run is to end with status 1";
+  log_write_failed = false;
 }
 #endif
+
+// The pending message without its callers group, cleared.
+std::string Message() {
+  char msg[2048];
+  const char* m = ErrMessage(false, false, msg, sizeof msg);
+  return m ? m : "";
+}
+
+const char* CommandFileHook(const char* fn) {
+  return std::strstr(fn, "cmd.txt") ? "cmd.txt" : nullptr;
+}
+
+TEST_F(Log, TrimsAndMovesKeepLinksAndCommandFiles) {
+  fs::path real = dir / "real.log", link = dir / "link.log";
+  LogStToFile(real.string().c_str(), "old");
+  fake.clock.Advance(100'000'000);
+  LogStToFile(real.string().c_str(), "young");
+  std::error_code ec;
+  fs::create_symlink("real.log", link, ec);
+  if (!ec) {
+    EXPECT_TRUE(RemoveOldLogLines(link.string().c_str(), 50));
+    EXPECT_TRUE(fs::is_symlink(link)) << "the trimmed log stays a link";
+    auto kept = Lines(Read(real));
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_NE(kept[0].find(") young"), std::string::npos);
+  }
+
+  fs::path cmd = dir / "cmd.txt";
+  Write(cmd, "Class:x/A\r\n");
+  log_command_file_hook = CommandFileHook;
+  EXPECT_FALSE(RemoveOldLogLines(cmd.string().c_str(), 0));
+  EXPECT_EQ(Message(),
+            "RemoveOldLogLines:\"" + cmd.string() + "\" is the command file \"cmd.txt\"");
+  ASSERT_TRUE(OpenPgmLog(0));
+  LogSt("line");
+  EXPECT_FALSE(MovePgmLog(cmd.string().c_str()));
+  EXPECT_EQ(Message(), "Log file \"" + cmd.string() +
+                           "\" is the command file \"cmd.txt\": choose another log name");
+  log_command_file_hook = nullptr;
+  EXPECT_EQ(Read(cmd), "Class:x/A\r\n");
+  Write(dir / "data.log", "not a log\r\n");
+  EXPECT_FALSE(MovePgmLog((dir / "data.log").string().c_str()));
+  EXPECT_EQ(Message(), "Log file \"" + (dir / "data.log").string() +
+                           "\" exists and is not a log: choose another log name");
+  EXPECT_EQ(Read(dir / "data.log"), "not a log\r\n");
+  EXPECT_NE(LogText().find(") line"), std::string::npos) << "the log stays where it was";
+}
 
 } // namespace

@@ -41,6 +41,8 @@ TEST_F(MemFiles, RoundTripsWithReadersAndOneWriter) {
   EXPECT_EQ(ReadIntoCache(w), 0u);
   EXPECT_EQ(Error(), "ReadIntoCache:Function not supported for MRF (file=MRF:probe.txt)");
   w = FLClose(w);
+  EXPECT_EQ(FLOpenWrite("MRF:probe.txt"), nullptr) << "a reader alone holds it too";
+  EXPECT_EQ(Error(), "MRF:probe.txt is already open");
   EXPECT_STREQ(FLReadRec(r2), "one") << "a reader sees the size it opened";
   EXPECT_STREQ(FLReadRec(r2), "two");
   EXPECT_EQ(FLReadRec(r2), nullptr);

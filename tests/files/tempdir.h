@@ -3,6 +3,7 @@
 #include "errlog/errstack.h"
 #include "files/fldf.h"
 #include "files/mrf.h"
+#include "platform/fs.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,21 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+
+inline // Links need a privilege or developer mode on Windows, and Wine keeps only some kinds:
+    // false where a relative link to a file cannot be made and read back.
+    bool
+    CanLink(const std::string& at) {
+  const std::string target = at + "/.target", probe = at + "/.probe";
+  std::ofstream(target) << "t";
+  char bf[300] = "";
+  const bool ok = PlatformCreateLink(probe.c_str(), ".target", false) &&
+                  (PlatformAttributes(probe.c_str()) & kFsAttrLink) &&
+                  PlatformReadLink(probe.c_str(), bf, sizeof bf) && std::string(bf) == ".target";
+  PlatformRemoveFile(probe.c_str());
+  PlatformRemoveFile(target.c_str());
+  return ok;
+}
 
 class TempDirTest : public ::testing::Test {
 protected:

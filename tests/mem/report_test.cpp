@@ -1,5 +1,7 @@
 #include "tests/mem/memfix.h"
 
+#include "proc/exec.h"
+
 #include <cstdlib>
 #include <regex>
 
@@ -130,6 +132,9 @@ TEST_F(Report, MeasuringProgram) {
           std::ofstream(exe) << "#!/bin/sh\nprintf '" << c.output << "'\n";
           fs::permissions(exe, fs::perms::owner_all);
           fs::current_path(dir_);
+          memgauge_run_hook = [](const char* cmd, U4* size) {
+            return PipeToBfMult(size, true, cmd, nullptr);
+          };
           const bool ok = Memgauge() == c.value && ErrSet == (c.value == 0) &&
                           (ClearErr(), Memgauge() == c.value);
           std::exit(ok ? 0 : 2);

@@ -146,9 +146,61 @@ TEST_F(Exec, ChildrenRunOnUntilEndedAndPipesTimeOut) {
           .count();
   EXPECT_EQ(out, nullptr);
   EXPECT_LT(secs, 30);
-  EXPECT_EQ(Error().rfind("PipeToBfMult:timeout (tmo=5) (cmd=", 0), 0u);
+  EXPECT_EQ(Error().rfind("timeout (tmo=5) (cmd=", 0), 0u);
   U4 sleeper = static_cast<U4>(std::stoul("0" + Text("p2")));
   EXPECT_TRUE(procrun::WaitFor([&] { return !PIDIsActive(sleeper); }));
 }
 
+} // namespace
+
+namespace {
+// Text and files into a command's standard input; a command that reads nothing and never
+// ends is ended within the bound.
+TEST_F(Exec, TextAndFilesToACommandsInput) {
+  const std::string text(100000, 'x'); // more than a pipe holds at once
+  EXPECT_TRUE(BfToPipe((kProbe + " --stdin got.txt").c_str(), text.c_str(), true)) << Error();
+  EXPECT_EQ(procrun::ReadFile(dir_ / "got.txt"), text);
+  std::ofstream(dir_ / "in.txt", std::ios::binary) << "one\r\ntwo\r\n";
+  EXPECT_TRUE(FileToPipe((kProbe + " --stdin got2.txt").c_str(), "in.txt")) << Error();
+  EXPECT_EQ(procrun::ReadFile(dir_ / "got2.txt"), "one\r\ntwo\r\n");
+
+  EXPECT_FALSE(FileToPipe((kProbe + " --stdin got3.txt").c_str(), "missing.txt"));
+  EXPECT_EQ(Error(), "File \"missing.txt\" not found");
+  EXPECT_FALSE(BfToPipe("", "x", true));
+  EXPECT_EQ(Error(), "BfToPipe:dstcmd=(empty)");
+
+  const auto start = std::chrono::steady_clock::now();
+  const std::string sleeper = kProbe + " --pidfile p3 --sleep 60000";
+  EXPECT_FALSE(BfToPipe(sleeper.c_str(), text.c_str(), true));
+  const std::string msg = Error();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+  EXPECT_NE(msg.find(" (dstcmd=" + sleeper + ")"), std::string::npos) << msg;
+  const U4 pid = static_cast<U4>(std::stoul("0" + Text("p3")));
+  EXPECT_TRUE(procrun::WaitFor([&] { return !PIDIsActive(pid); }));
+  EXPECT_FALSE(BfToPipe(sleeper.c_str(), "x", false));
+  EXPECT_FALSE(ErrSet) << "quiet without report";
+}
+
+// A program named without its extension is found with ".bat" as well as ".exe".
+TEST_F(Exec, DirectModeFindsBatchFiles) {
+  std::filesystem::create_directories(dir_ / "bin");
+#ifdef _WIN32
+  std::ofstream(dir_ / "bin" / "hello.bat")
+      << "@echo ran> \"" << (dir_ / "ran.txt").string() << "\"\r\n";
+  const std::string path = (dir_ / "bin").string() + ";" + std::getenv("PATH");
+  _putenv_s("PATH", path.c_str());
+#else
+  std::ofstream(dir_ / "bin" / "hello.bat")
+      << "#!/bin/sh\necho ran > '" << (dir_ / "ran.txt").string() << "'\n";
+  std::filesystem::permissions(dir_ / "bin" / "hello.bat", std::filesystem::perms::owner_all);
+  const std::string old = std::getenv("PATH");
+  setenv("PATH", ((dir_ / "bin").string() + ":" + old).c_str(), 1);
+#endif
+  EXPECT_EQ(ExecExtProcMult(kExecWait | kExecDirect, false, nullptr, "hello", nullptr), 0)
+      << Error();
+  EXPECT_EQ(Text("ran.txt"), "ran\n");
+#ifndef _WIN32
+  setenv("PATH", old.c_str(), 1);
+#endif
+}
 } // namespace

@@ -229,3 +229,63 @@ TEST(Pause, PauseOnErrorWaitsForAKeyOnATerminal) {
 
 } // namespace
 #endif
+
+// The log takes no file that is not its own, and a log that loses lines fails the run.
+TEST_F(Options, TheLogNeverTakesAnotherFile) {
+  namespace fs = std::filesystem;
+  const std::string cmd = "Class:nowin/A\n";
+  fs::create_directories(dir_ / "h");
+  fs::create_directories(dir_ / "other");
+  std::ofstream(dir_ / "h" / "cmd.txt", std::ios::binary) << cmd;
+  const std::string h_cmd = procrun::NativePath((dir_ / "h" / "cmd.txt").string());
+  auto r = Probe({"-LOG=" + procrun::NativePath((dir_ / "other" / "cmd.txt").string()), "-HOME=h",
+                  "@cmd.txt"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(procrun::ReadFile(dir_ / "h" / "cmd.txt"), cmd);
+  EXPECT_NE(r.out.find("ERROR: Log file \"" + h_cmd +
+                       "\" is the command file \"cmd.txt\": choose another log name\n"),
+            std::string::npos)
+      << r.out;
+
+  std::ofstream(dir_ / "cmd.err", std::ios::binary) << cmd;
+  r = Probe({"-LOG=cmd.txt", "@cmd.err", "-fail"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(procrun::ReadFile(dir_ / "cmd.err"), cmd);
+  EXPECT_NE(r.out.find("ERROR: Error file \"cmd.err\" is the command file \"cmd.err\": choose "
+                       "another log name\n"),
+            std::string::npos)
+      << r.out;
+
+  // A move replaces an earlier log, never another file.
+  std::ofstream(dir_ / "h" / "mine.log", std::ios::binary) << "user data\n";
+  r = Probe({"-LOG=mine.log", "-HOME=h", "-say=hello"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(procrun::ReadFile(dir_ / "h" / "mine.log"), "user data\n");
+  const std::string h_mine = procrun::NativePath((dir_ / "h" / "mine.log").string());
+  EXPECT_NE(r.out.find("ERROR: Log file \"" + h_mine +
+                       "\" exists and is not a log: choose another log name\n"),
+            std::string::npos)
+      << r.out;
+  fs::remove(dir_ / "h" / "mine.log");
+  EXPECT_EQ(Probe({"-LOG=mine.log", "-HOME=h", "-say=first"}).status, 0);
+  r = Probe({"-LOG=mine.log", "-HOME=h", "-say=second"});
+  EXPECT_EQ(r.status, 0) << r.out;
+  const std::string log = procrun::ReadFile(dir_ / "h" / "mine.log");
+  EXPECT_NE(log.find("second"), std::string::npos) << log;
+  EXPECT_EQ(log.find("first"), std::string::npos) << log;
+
+  // A name that would have to be cut.
+  const std::string longname(301, 'x');
+  r = Probe({"-LOG=" + longname});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("ERROR: Log file name longer than 300 characters: \"" + longname + "\"\n"),
+            std::string::npos)
+      << r.out;
+
+#ifndef _WIN32
+  // A full disk: the lines the log could not keep fail the run, and stderr says so.
+  r = Probe({"-LOG=/dev/full", "-say=hello"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("ERROR: Write error on \"/dev/full\"\n"), std::string::npos) << r.err;
+#endif
+}

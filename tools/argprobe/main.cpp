@@ -1,7 +1,8 @@
 // Runs start-up like the driver does, with three options of its own, and prints what
 // start-up decided. "-out=" writes the report to a file instead (for runs without streams);
-// "-fail" leaves an error for ProgramExit to report.
+// "-fail" leaves an error for ProgramExit to report; "-say=" writes its text to the log.
 #include "errlog/errstack.h"
+#include "errlog/pgmlog.h"
 #include "runtime/shutdown.h"
 #include "runtime/startup.h"
 
@@ -13,6 +14,7 @@ int main(int, char** argv) {
   const char* name = ArgText(argv, "-name", "none");
   bool fail = ArgBool(argv, "-fail", false);
   const char* out = ArgText(argv, "-out", nullptr);
+  const char* say = ArgText(argv, "-say", nullptr);
   ArgText(argv, nullptr);
   if (ErrSet) {
     char msg[4096];
@@ -33,6 +35,7 @@ int main(int, char** argv) {
     if (f != stdout) std::fclose(f);
   }
   std::fflush(stdout);
+  if (say) LogStMult(say, nullptr);
   if (fail) SeMErrMult("argprobe", ":failure on request", nullptr);
   return ProgramExit(255);
 }

@@ -1,6 +1,7 @@
-// childprobe [--out TEXT] [--err TEXT] [--args] [--pidfile FILE] [--sleep MS] [--exit N]:
-// writes TEXT (with "\n" for "|") to standard output or error, its other arguments one per
-// line with --args, its pid to FILE, then sleeps and exits with N, in that order.
+// childprobe [--out TEXT] [--err TEXT] [--stdin FILE] [--args] [--pidfile FILE] [--sleep MS]
+// [--exit N]: writes TEXT (with "\n" for "|") to standard output or error, what its standard
+// input brings to FILE, its other arguments one per line with --args, its pid to FILE, then
+// sleeps and exits with N, in that order.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -8,6 +9,8 @@
 #include <string>
 #include <thread>
 #ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
 #include <process.h>
 #define getpid _getpid
 #else
@@ -35,6 +38,19 @@ int main(int argc, char** argv) {
       ++i;
     } else if (a == "--err") {
       Write(stderr, v);
+      ++i;
+    } else if (a == "--stdin") {
+#ifdef _WIN32
+      _setmode(_fileno(stdin), _O_BINARY); // the bytes as they came
+#endif
+      std::string in;
+      char bf[4096];
+      for (size_t n; (n = std::fread(bf, 1, sizeof bf, stdin)) > 0;)
+        in.append(bf, n);
+      if (std::FILE* f = std::fopen(v, "wb")) {
+        std::fwrite(in.data(), 1, in.size(), f);
+        std::fclose(f);
+      }
       ++i;
     } else if (a == "--pidfile") {
       if (std::FILE* f = std::fopen(v, "w")) {
