@@ -80,6 +80,9 @@ bool AnswerInfoArg(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (IsHelpArg(argv[i]) || IsVersionArg(argv[i])) {
       std::string text = IsHelpArg(argv[i]) ? HelpText() : VersionText();
+      // Lines end in "\n" here as they do after start-up, which sets the same mode.
+      const int out = PlatformStreamFileNo(1);
+      if (out >= 0) PlatformSetBinary(out);
       std::fputs(text.c_str(), stdout);
       std::fflush(stdout);
       return true;
