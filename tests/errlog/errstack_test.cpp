@@ -304,6 +304,9 @@ TEST_F(ErrStack, CallerChainNeverFaults) {
   std::string twice;
   ErrlogTestVeryLongNamespaceNameVeryLongNamespaceNameVeryLongNamespaceNameVeryLongNamespaceNameVeryLongNamespaceNameVeryLongNamespaceNameVeryLongNamespaceNameVeryLongNamespaceNameVeryLongNamespaceNameVeryLongNamespaceNameVeryLongNamespaceNameVeryLongNamespaceNameVeryLongNamespaceName::
       TwoGroups(&twice);
+  // The sanitizer build may keep the capture's own frame in front.
+  const std::string own = "StackCallers_STC/";
+  if (twice.rfind(own, 0) == 0) twice.erase(0, own.size());
   EXPECT_EQ(twice.rfind(longName + "/", 0), 0u) << twice;
   EXPECT_NE(twice.find("|" + longName + "/"), std::string::npos) << twice;
 
