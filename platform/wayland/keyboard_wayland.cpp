@@ -59,6 +59,7 @@ void WaylandDesktop::StartKeyboard() {
     keyboardProblem_ = "Wayland: memfd_create failed for the keymap";
     return;
   }
+  firstKeyboard_ = (seatCaps_ & WL_SEAT_CAPABILITY_KEYBOARD) == 0;
   keyboard_ = zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(keyboardManager_, seat_);
   zwp_virtual_keyboard_v1_keymap(keyboard_, WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1, fd,
                                  static_cast<std::uint32_t>(keymapText_.size() + 1));
@@ -87,6 +88,12 @@ bool WaylandDesktop::EnsureKeyboard() {
     keyboardProblem_ = "Wayland: the compositor did not take our virtual keyboard";
     if (!ErrSet) SeMErrMult(keyboardProblem_.c_str(), nullptr);
     return false;
+  }
+  // A client asks for its keyboard only after it has read that the seat has one, and keys
+  // sent before that reach no one; nothing shows when the slowest client has done so.
+  if (firstKeyboard_) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(kFirstKeyboardSettleMsecs));
+    if (!RoundTrip()) return false;
   }
   keyboardReady_ = true;
   return true;

@@ -148,6 +148,8 @@ private:
   wl_registry* registry_ = nullptr;
   wl_seat* seat_ = nullptr;
   std::uint32_t seatCaps_ = 0;
+  // Ours is the seat's first keyboard: its clients make their keyboards only as they learn of it.
+  bool firstKeyboard_ = false;
   wl_output* output_ = nullptr;
   int outputWidth_ = 0, outputHeight_ = 0, outputScale_ = 1;
   zwlr_foreign_toplevel_manager_v1* toplevelManager_ = nullptr;
@@ -186,3 +188,5 @@ inline constexpr std::uint32_t kFirstKeycode = 9; // xkb key codes; evdev code +
 inline constexpr int kTextChunk = 16;             // characters between two target checks
 inline constexpr int kChunkMsecs = 4;             // the shortest time one chunk takes
 inline constexpr int kActivateMsecs = 1000;
+// Time given to a keyboard-less seat's clients to make their keyboards once ours appears.
+inline constexpr int kFirstKeyboardSettleMsecs = 300;

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # End-to-end runs of tapster on a private headless sway, against foot terminals that write
-# down what arrives. Usage: e2e.sh CASE TAPSTER BARE_COMPOSITOR WORKDIR
+# down what arrives. Usage: e2e.sh CASE TAPSTER BARE_COMPOSITOR WORKDIR SEAT_DEVICES
 set -u
-case_name=$1 tapster=$2 bare=$3 work=$4 seat_pointer=$5
+case_name=$1 tapster=$2 bare=$3 work=$4
+# A desktop has a keyboard before any run's keyboard appears.
+export SEAT_DEVICES=$5
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/sway-session.sh"
 trap sway_stop EXIT
@@ -66,10 +68,7 @@ released)
   ;;
 click)
   # A desktop with a mouse: the terminal holds a pointer before ours moves.
-  sway_start "$work/sway"
-  "$seat_pointer" >"$work/seat.txt" &
-  SWAY_PIDS+=($!)
-  wait_for "grep -q ready '$work/seat.txt'" || fail "no seat pointer"
+  SEAT_DEVICES_ARGS=pointer sway_start "$work/sway"
   foot_window one "$work/one.txt" "printf '\\033[?1000h';"
   tree() { swaymsg_q -t get_tree | tr -d ' \n' | grep -o '"rect":{[^}]*},"deco_rect":{[^}]*},"window_rect":{[^}]*},"geometry":{[^}]*},"name":"one"'; }
   width=$(tree | grep -o '"width":[0-9]*' | head -1 | cut -d: -f2)

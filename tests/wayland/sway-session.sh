@@ -2,7 +2,9 @@
 # terminal writes what arrives into a file. Sourced by bash scripts; every wait is on a
 # condition. Sway refuses to run as root, so root starts it and its clients as a plain user.
 #
-#   sway_start DIR [LAYOUT]   start sway with its runtime folder in DIR (exit 77: cannot run)
+#   sway_start DIR [LAYOUT]   start sway with its runtime folder in DIR (exit 77: cannot run);
+#                             with SEAT_DEVICES set, that program keeps a keyboard (and with
+#                             SEAT_DEVICES_ARGS=pointer a pointer) on the seat
 #   foot_window TITLE FILE    open a foot window titled TITLE that appends its input to FILE
 #   sway_stop                 end sway and everything started on it
 
@@ -60,6 +62,11 @@ CONF
   export SWAYSOCK
   export XDG_RUNTIME_DIR=$SWAY_RUNTIME
   unset DISPLAY
+  if [ -n "${SEAT_DEVICES:-}" ]; then
+    "$SEAT_DEVICES" ${SEAT_DEVICES_ARGS:-} >"$SWAY_DIR/seat.txt" 2>&1 &
+    SWAY_PIDS+=($!)
+    wait_for "grep -q ready '$SWAY_DIR/seat.txt'" 100 || { echo "no seat devices: $(cat "$SWAY_DIR/seat.txt")"; exit 1; }
+  fi
 }
 
 swaymsg_q() { swaymsg -s "$SWAYSOCK" "$@"; }
