@@ -101,3 +101,11 @@ bool ProcessErr(U1 bell, bool ignored) {
   }
   return true;
 }
+
+namespace {
+bool ReportWithSettings() {
+  return ProcessErr();
+}
+// Units below the report use it through this.
+[[maybe_unused]] const bool hook_set = (report_err_hook = ReportWithSettings, true);
+} // namespace

@@ -27,7 +27,6 @@ U1 fault_mode = 0;
 const char* log_time_pattern = "12/31/2022 23:00:00";
 bool log_elapsed = true;
 U2 log_pause_secs = 2;
-I2 log_indent = 1;
 char log_line[kLogLineSize];
 U4 log_last_msecs = 0;
 char pgm_err_fn[kPgmTextSz];
@@ -263,12 +262,16 @@ void LogStMultV(const char* text, va_list rest) {
   busy = false;
 }
 
-void LogStMult(const char* text, ...) {
-  va_list ap;
-  va_start(ap, text);
-  LogStMultV(text, ap);
-  va_end(ap);
+namespace {
+void FlushAlways() {
+  if (pgm_log_st) std::fflush(pgm_log_st);
+  log_flush = true;
 }
+
+// Units below the log write through these.
+[[maybe_unused]] const bool hooks_set =
+    (log_line_hook = LogStMultV, log_flush_always_hook = FlushAlways, true);
+} // namespace
 
 namespace {
 template <typename T> void LogValue(const char* l1, const char* l2, const char* format, T v) {

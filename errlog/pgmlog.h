@@ -3,6 +3,7 @@
 #pragma once
 #include "base/settings.h"
 #include "base/types.h"
+#include "errlog/logline.h"
 
 #include <cstdio>
 
@@ -20,7 +21,6 @@ extern U1 fault_mode;                // non-zero while a fault handler runs
 extern const char* log_time_pattern; // sample of the time stamp; null: none
 extern bool log_elapsed;             // "(%5lld)" milliseconds since the previous line
 extern U2 log_pause_secs;            // blank line after a pause this long; 0: never
-extern I2 log_indent;                // blanks before the text, 0..255 (default 1)
 extern char log_line[kLogLineSize];  // the last line written
 extern U4 log_last_msecs;            // ClockMsecs after the previous line; 0: none yet
 extern char pgm_err_fn[kPgmTextSz];  // the error file
@@ -29,14 +29,6 @@ extern bool log_write_failed;        // a write or flush of the log failed this 
 // The command file of the run that is the same file as fn, or null; installed at start-up.
 // The log never replaces, empties or moves such a file.
 extern const char* (*log_command_file_hook)(const char* fn);
-
-// One line of concatenated texts (ended by a null pointer).
-void LogStMult(const char* text, ...) TAP_SENTINEL;
-
-// Fixed-arity front end: LogSt(a, b, c) is LogStMult(a, b, c, nullptr).
-template <typename... Texts> inline void LogSt(const char* first, Texts... rest) {
-  LogStMult(first, static_cast<const char*>(rest)..., static_cast<const char*>(nullptr));
-}
 
 // Typed front ends: one or two labels, then the value in decimal ("True"/"False",
 // "%lf" for floating point, UTF-16 converted to narrow text).

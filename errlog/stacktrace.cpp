@@ -2,7 +2,7 @@
 
 #include "base/settings.h"
 #include "errlog/errstack.h"
-#include "errlog/pgmlog.h"
+#include "errlog/logline.h"
 #include "platform/stackwalk.h"
 
 #include <cstdint>
@@ -387,8 +387,7 @@ void PrintStackFrames(U8 address, U8 frame, U8 stack, const void* context) {
 void CrashMe(const char* name, int mode) {
   if (crashing) std::abort();
   crashing = true;
-  if (pgm_log_st) std::fflush(pgm_log_st);
-  log_flush = true;
+  FlushLogAlways();
   if (!daemon_pgm) {
     std::printf("CrashMe(%d) CALLED FROM %s\n", mode, name ? name : "?");
     std::fflush(stdout);

@@ -2,7 +2,7 @@
 
 #include "base/settings.h"
 #include "errlog/errstack.h"
-#include "errlog/pgmlog.h"
+#include "errlog/logline.h"
 #include "files/fldf.h"
 #include "files/fname.h"
 #include "files/ftest.h"

@@ -2,7 +2,7 @@
 
 #include "base/settings.h"
 #include "errlog/errstack.h"
-#include "errlog/pgmlog.h"
+#include "errlog/logline.h"
 #include "files/ftest.h"
 #include "files/mediafn.h"
 #include "files/mrf.h"

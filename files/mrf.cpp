@@ -2,8 +2,7 @@
 
 #include "base/settings.h"
 #include "errlog/errstack.h"
-#include "errlog/notify.h"
-#include "errlog/pgmlog.h"
+#include "errlog/logline.h"
 #include "files/fileops.h"
 #include "files/fname.h"
 #include "mem/tracked.h"
@@ -370,7 +369,7 @@ void CopyMRFsToHD() {
     StToStMult(disk, sizeof disk, false, "MRF_", md.name + 4, nullptr);
     LogStMult("\t", md.name, " -> ", disk, nullptr);
     MyCopyFile(disk, md.name, false);
-    if (ErrSet) ProcessErr();
+    if (ErrSet) ReportPendingErr();
   }
 }
 

@@ -2,7 +2,6 @@
 
 #include "base/settings.h"
 #include "errlog/errstack.h"
-#include "errlog/pgmlog.h"
 #include "errlog/stacktrace.h"
 #include "files/fldf.h"
 #include "mem/lpm.h"

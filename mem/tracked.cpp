@@ -4,7 +4,7 @@
 
 #include "base/settings.h"
 #include "errlog/errstack.h"
-#include "errlog/pgmlog.h"
+#include "errlog/logline.h"
 #include "errlog/stacktrace.h"
 #include "mem/accounting.h"
 #include "mem/lpm.h"

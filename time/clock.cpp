@@ -2,7 +2,7 @@
 
 #include "base/settings.h"
 #include "errlog/errstack.h"
-#include "errlog/pgmlog.h"
+#include "errlog/logline.h"
 #include "platform/clock.h"
 #include "platform/timeofday.h"
 #include "runtime/interrupt.h"

@@ -1,3 +1,4 @@
+#include "errlog/pgmlog.h"
 #include "files/fileops.h"
 #include "files/ftest.h"
 #include "mem/tracked.h"
@@ -121,6 +122,17 @@ TEST_F(MemFiles, CopiesMovesAndDiskCopies) {
   std::filesystem::current_path(old);
   EXPECT_EQ(Get(Path("MRF_moved")), "keep\r\n");
   EXPECT_FALSE(ErrSet) << Error();
+
+  // A copy that fails is reported through the log, and the next one still goes.
+  std::filesystem::remove(Path("MRF_moved"), ec);
+  std::filesystem::create_directories(Path("MRF_moved/sub"), ec);
+  FileWriteSt("MRF:zlast", "last");
+  std::filesystem::current_path(dir);
+  CopyMRFsToHD();
+  std::filesystem::current_path(old);
+  EXPECT_FALSE(ErrSet) << Error();
+  EXPECT_EQ(Get(Path("MRF_zlast")), "last\r\n");
+  EXPECT_NE(std::string(log_line).find("MRF_zlast"), std::string::npos) << log_line;
 }
 
 TEST_F(MemFiles, WriteHandlePositionDropsPendingBytes) {
