@@ -49,6 +49,8 @@ void X11Desktop::ReleaseInputLock() {
   lockHeld_ = false;
   XCall call(this);
   if (!ReadyQuiet()) return;
+  // The next run would type with the codes we lent, and lose its keys when we blank them.
+  RestoreSpareKeys();
   // The server takes requests in order: the keys sent before reach their window first.
   XSetSelectionOwner(dpy_, lockAtom_, None, CurrentTime);
   XFlush(dpy_);

@@ -7,6 +7,7 @@
 
 #include <X11/XKBlib.h>
 
+#include <algorithm>
 #include <future>
 
 using x11test::RunResult;
@@ -91,6 +92,36 @@ TEST_P(Turns, TwoRunsAtOnceEachTypeIntoTheirOwnWindow) {
   EXPECT_TRUE(alpha->WaitTyped(a)) << alpha->Typed();
   EXPECT_TRUE(beta->WaitTyped(b)) << beta->Typed();
   EXPECT_FALSE(CapsOn());
+}
+
+TEST_P(Turns, LentKeyCodesGoBackBeforeTheTurnPasses) {
+  auto alpha = x->Open({"--title", "Alpha", "--geometry", "300x200+100+50"});
+  ASSERT_TRUE(alpha);
+  auto lent = [&] {
+    int min, max, per;
+    XDisplayKeycodes(x->dpy(), &min, &max);
+    KeySym* syms = XGetKeyboardMapping(x->dpy(), static_cast<KeyCode>(min), max - min + 1, &per);
+    bool found = std::find(syms, syms + (max - min + 1) * per, KeySym{0xfd0a} /* 3270_PA1 */) !=
+                 syms + (max - min + 1) * per;
+    XFree(syms);
+    return found;
+  };
+  ASSERT_FALSE(lent()) << "the layout has the key already";
+  // Between its commands a run leaves the turn to others, who would type with the codes it
+  // lent and lose their keys when it blanks them.
+  pid_t run = Start({"/TMO=20000", "Alpha/PA1", "Gamma/'x'"}, "a");
+  ASSERT_TRUE(WaitUntil([&] {
+    for (const std::string& l : alpha->Lines("KeyRelease"))
+      if (l.find(" sym=3270_PA1") != std::string::npos) return true;
+    return false;
+  }));
+  EXPECT_TRUE(WaitUntil([&] { return !lent(); }));
+  auto gamma = x->Open({"--title", "Gamma", "--geometry", "300x200+500+50"});
+  ASSERT_TRUE(gamma);
+  EXPECT_TRUE(gamma->WaitTyped("x")) << gamma->Typed();
+  int status = -1;
+  waitpid(run, &status, 0);
+  EXPECT_EQ(status, 0);
 }
 
 TEST_P(Turns, ASecondRunWaitsItsTimeoutAndACrashFreesTheTurn) {
