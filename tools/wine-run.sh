@@ -36,5 +36,11 @@ fi
 
 [ -z "$check_only" ] || exit 0
 
+# The 32-bit loader hands a 64-bit program to a process of its own, which signals sent to
+# this one would never reach.
+if [ "$machine" = 8664 ] && [ -x /usr/lib/wine/wine64 ]; then
+  WINE_ENV_LOADER=/usr/lib/wine/wine64
+fi
+
 wine_env_setup "$build" || exit 125
 exec "$WINE_ENV_LOADER" "$@"
