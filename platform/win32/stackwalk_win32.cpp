@@ -1,4 +1,5 @@
 #include "platform/stackwalk.h"
+#include "platform/win32/reservestack_win32.h"
 
 #include "platform/symtab/symtab.h"
 #include "runtime/fault.h"
@@ -14,7 +15,49 @@
 #include <string>
 #include <vector>
 
-U4 PlatformCaptureStack(U8* addresses, U4 max) {
+namespace {
+struct StackRange {
+  U8 low, high;
+  bool Holds(U8 sp) const { return sp >= low && sp + 8 <= high; }
+};
+
+StackRange ReserveRange() {
+  std::uintptr_t low = 0, high = 0;
+  ReserveStackBounds(&low, &high);
+  return {low, high};
+}
+
+#if !defined(_WIN64)
+// The saved-frame chain from frame, for a walk that starts on the fault handler's reserve
+// stack, where the system's walk stops: it may cross once to the thread's stack.
+U4 WalkFromReserve(U8 frame, U8* addresses, U4 max) {
+  const StackRange reserve = ReserveRange();
+  StackRange thread{};
+  if (!PlatformStackBounds(&thread.low, &thread.high)) thread = {0, 0};
+  bool onReserve = true;
+  U4 n = 0;
+  while (n < max && frame % 4 == 0 && (onReserve ? reserve : thread).Holds(frame)) {
+    const std::uintptr_t* words = reinterpret_cast<const std::uintptr_t*>(frame);
+    U8 next = words[0], ret = words[1];
+    if (ret == 0) break;
+    addresses[n++] = ret;
+    if (onReserve && !reserve.Holds(next))
+      onReserve = false;
+    else if (next <= frame)
+      break;
+    frame = next;
+  }
+  return n;
+}
+#endif
+} // namespace
+
+[[gnu::noinline]] U4 PlatformCaptureStack(U8* addresses, U4 max) {
+#if !defined(_WIN64)
+  U8 frame = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
+  // This function's own return address comes first, as from the system's walk below.
+  if (ReserveRange().Holds(frame)) return WalkFromReserve(frame, addresses, max);
+#endif
   constexpr U4 kMax = 128;
   void* frames[kMax];
   // Skip this function itself.
@@ -26,13 +69,18 @@ U4 PlatformCaptureStack(U8* addresses, U4 max) {
 
 #if defined(_WIN64)
 namespace {
+
 // One frame outward through the unwind tables; false when the stack leaves the thread's
-// stack or goes no further out.
-bool UnwindStep(CONTEXT* ctx, U8 low, U8 high) {
+// stack or goes no further out. A walk on the fault handler's reserve stack may cross once
+// to the thread's stack, which lies elsewhere.
+bool UnwindStep(CONTEXT* ctx, const StackRange& thread) {
+  const StackRange reserve = ReserveRange();
+  DWORD64 sp = ctx->Rsp;
+  const bool onReserve = reserve.Holds(sp);
+  const StackRange& here = onReserve ? reserve : thread;
+  if (!here.Holds(sp) || sp % 8 != 0) return false;
   DWORD64 imageBase = 0;
   PRUNTIME_FUNCTION fn = RtlLookupFunctionEntry(ctx->Rip, &imageBase, nullptr);
-  DWORD64 sp = ctx->Rsp;
-  if (sp < low || sp + 8 > high || sp % 8 != 0) return false;
   if (fn) {
     void* handlerData = nullptr;
     DWORD64 establisher = 0;
@@ -43,22 +91,24 @@ bool UnwindStep(CONTEXT* ctx, U8 low, U8 high) {
     ctx->Rip = *reinterpret_cast<const DWORD64*>(sp);
     ctx->Rsp = sp + 8;
   }
-  return ctx->Rip != 0 && ctx->Rsp > sp && ctx->Rsp <= high;
+  if (ctx->Rip == 0) return false;
+  if (onReserve && !reserve.Holds(ctx->Rsp)) return thread.Holds(ctx->Rsp);
+  return ctx->Rsp > sp && ctx->Rsp <= here.high;
 }
 } // namespace
 
 [[gnu::noinline]] U4 PlatformUnwindFrames(const void* context, U8* frames, U8* rets, U4 max) {
-  U8 low = 0, high = 0;
-  if (!PlatformStackBounds(&low, &high)) return 0;
+  StackRange thread{};
+  if (!PlatformStackBounds(&thread.low, &thread.high)) return 0;
   CONTEXT ctx;
   if (context) {
     ctx = *static_cast<const CONTEXT*>(context);
   } else {
     RtlCaptureContext(&ctx);
-    if (!UnwindStep(&ctx, low, high)) return 0; // this function's own frame
+    if (!UnwindStep(&ctx, thread)) return 0; // this function's own frame
   }
   U4 n = 0;
-  while (n < max && UnwindStep(&ctx, low, high)) {
+  while (n < max && UnwindStep(&ctx, thread)) {
     // After the step the stack pointer lies just above the slot of the return address.
     frames[n] = ctx.Rsp - 16;
     rets[n] = ctx.Rip;

@@ -116,6 +116,8 @@ TEST(Fault, StackOverflowIsReportedLikeAnyFault) {
   auto errs = LinesWith(p.err, "ERROR: ");
   ASSERT_EQ(errs.size(), 1u) << p.err;
   EXPECT_NE(errs[0].find(name), std::string::npos) << errs[0];
+  // The callers lead out of the handler into the recursion.
+  EXPECT_NE(errs[0].find("/ProbeRecurse/ProbeRecurse"), std::string::npos) << errs[0];
 }
 
 TEST(Fault, DaemonFaultsWriteNothingOnTheConsole) {
