@@ -8,9 +8,7 @@
 #include "wlr-foreign-toplevel-management-unstable-v1-client-protocol.h"
 #include "wlr-virtual-pointer-unstable-v1-client-protocol.h"
 
-#include <fcntl.h>
 #include <poll.h>
-#include <sys/file.h>
 #include <unistd.h>
 #include <xkbcommon/xkbcommon.h>
 
@@ -50,20 +48,6 @@ const wl_output_listener kOutputListener = {OutputGeometry, OutputMode, OutputDo
 
 std::uint32_t Min(std::uint32_t a, std::uint32_t b) {
   return a < b ? a : b;
-}
-
-// Two runs on one display would mix their keys: they take turns, in the order they came.
-void LockDisplay(const std::string& name) {
-  const char* dir = std::getenv("XDG_RUNTIME_DIR");
-  std::string file = std::string(dir && *dir ? dir : "/tmp") + "/tapster-";
-  for (char c : name)
-    file.push_back(c == '/' ? '_' : c);
-  file += ".lock";
-  int fd = open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  // Without a lock file the run goes on alone: the lock protects, it does not gate.
-  if (fd >= 0)
-    while (flock(fd, LOCK_EX) != 0 && errno == EINTR) {
-    }
 }
 
 } // namespace
@@ -106,7 +90,6 @@ bool WaylandDesktop::Connect(const char* displayName) {
                "windows stay reachable through DISPLAY (TAPSTER_BACKEND=x11)";
     return false;
   }
-  LockDisplay(name_);
   StartKeyboard();
   return true;
 }
@@ -130,6 +113,7 @@ WaylandDesktop::~WaylandDesktop() {
   if (keyState_) xkb_state_unref(keyState_);
   if (keymap_) xkb_keymap_unref(keymap_);
   if (xkb_) xkb_context_unref(xkb_);
+  if (lockFd_ >= 0) close(lockFd_);
 }
 
 void WaylandDesktop::OnGlobal(wl_registry* registry, std::uint32_t name, const char* interface,

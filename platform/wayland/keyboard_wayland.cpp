@@ -79,11 +79,16 @@ bool WaylandDesktop::EnsureKeyboard() {
   // and has sent us the keymap; the clients got theirs in the same turn.
   bool ready =
       WaitFor(kActivateMsecs * 2, [&] { return (seatCaps_ & WL_SEAT_CAPABILITY_KEYBOARD) != 0; });
-  if (ready && !echoKeyboard_) {
+  // A seat that had a keyboard before ours may have none active when we get our turn (the
+  // last one went away with an earlier run) and then sends no keymap; our first key makes
+  // ours the seat's, and its keymap reaches every client ahead of the key.
+  if (ready && firstKeyboard_ && !echoKeyboard_) {
     echoKeyboard_ = wl_seat_get_keyboard(seat_);
     wl_keyboard_add_listener(echoKeyboard_, &kEchoListener, this);
   }
-  ready = ready && WaitFor(kActivateMsecs * 2, [&] { return keymapEchoes_ > 0; }) && RoundTrip();
+  if (ready && firstKeyboard_)
+    ready = WaitFor(kActivateMsecs * 2, [&] { return keymapEchoes_ > 0; });
+  ready = ready && RoundTrip();
   if (!ready) {
     keyboardProblem_ = "Wayland: the compositor did not take our virtual keyboard";
     if (!ErrSet) SeMErrMult(keyboardProblem_.c_str(), nullptr);

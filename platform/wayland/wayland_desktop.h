@@ -86,6 +86,8 @@ public:
   bool KeyTypes(U1 vk, bool shift, bool capsLock, U4 ch) override;
   bool TypeUnicodeChar(U4 ch) override;
   bool EndText() override;
+  bool AcquireInputLock(U4 timeoutMsecs) override;
+  void ReleaseInputLock() override;
 
   // Listener entries.
   void OnGlobal(wl_registry* registry, std::uint32_t name, const char* interface,
@@ -177,6 +179,9 @@ private:
   bool pointerFailed_ = false;
   bool pointerKnown_ = false;
   WinPoint pointerAt_;
+
+  int lockFd_ = -1; // the display's lock file (inputlock_wayland.cpp)
+  bool lockHeld_ = false;
 
   HWND_T textTarget_ = 0;
   bool inText_ = false;

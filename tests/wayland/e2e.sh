@@ -109,16 +109,31 @@ turns)
   foot_window one "$work/one.txt"
   foot_window two "$work/two.txt"
   a=$(printf 'aaaaaaaaaa%.0s' $(seq 1000)) b=$(printf 'bbbbbbbbbb%.0s' $(seq 1000))
-  "$tapster" "one/'$a'" >"$work/a.txt" 2>&1 &
+  # Each text takes seconds: the other run waits longer than the default window timeout.
+  "$tapster" /TMO=20000 "one/'$a'" >"$work/a.txt" 2>&1 &
   pa=$!
-  "$tapster" "two/'$b'" >"$work/b.txt" 2>&1 &
+  "$tapster" /TMO=20000 "two/'$b'" >"$work/b.txt" 2>&1 &
   pb=$!
   wait $pa || fail "first run: $(tail -c 300 "$work/a.txt")"
   wait $pb || fail "second run: $(tail -c 300 "$work/b.txt")"
-  # Exactness is the text cases' job; here each window holds its own run's letters only.
-  wait_for "[ \$(wc -c < '$work/one.txt') -ge 9000 ] && [ \$(wc -c < '$work/two.txt') -ge 9000 ]" 100 ||
+  # Each window holds its own run's letters, all of them.
+  wait_for "[ \$(wc -c < '$work/one.txt') -eq 10000 ] && [ \$(wc -c < '$work/two.txt') -eq 10000 ]" 100 ||
     fail "the texts did not arrive: $(wc -c "$work/one.txt" "$work/two.txt")"
   [ -z "$(tr -d a < "$work/one.txt")" ] && [ -z "$(tr -d b < "$work/two.txt")" ] || fail "the texts got mixed"
+  : >"$work/one.txt" && : >"$work/two.txt"
+  # Shift held across the pauses between commands keeps the turn for seconds: a second run
+  # gives up after its timeout, and a killed holder leaves the turn free.
+  "$tapster" one/Shift/D one/a one/a one/a one/a one/a one/a one/Shift/U >"$work/a.txt" 2>&1 &
+  pa=$!
+  wait_for "grep -q A '$work/one.txt'" 100 || fail "the holder did not type: $(cat "$work/a.txt")"
+  run "/TMO=300" "two/'b'" >/dev/null
+  [ "$(status)" = 1 ] && grep -q "ERROR: AcquireInputLock: another run is sending input to this desktop; gave up after 300 ms" "$work/out.txt" ||
+    fail "the second run did not give up: $(status) $(cat "$work/out.txt")"
+  kill -9 $pa
+  wait $pa 2>/dev/null
+  run "/TMO=5000" "two/'b'" >/dev/null
+  [ "$(status)" = 0 ] || fail "after the holder: $(status) $(cat "$work/out.txt")"
+  wait_text "$work/two.txt" b || fail "two got [$(cat "$work/two.txt")]"
   ;;
 noproto)
   # A compositor without the wlroots protocols: the error says what is missing.
