@@ -189,13 +189,6 @@ struct FrameWalk {
 char* Callers(U8 start, U2 skip) {
   U8 frames[kMaxFrames + 2];
   U4 n = PlatformCaptureStack(frames, kMaxFrames + 2);
-  if (n <= 2) {
-    // The system's walk gives up on a stack that overflowed; the unwind tables still lead
-    // out of it. Their walk begins with our caller, entry 1 below.
-    U8 spots[kMaxFrames + 1];
-    U4 m = PlatformUnwindFrames(nullptr, spots, frames + 1, kMaxFrames + 1);
-    if (m > 0) frames[0] = 0, n = m + 1;
-  }
   // Entry 0 is this function, entry 1 its caller.
   U4 first = 2;
   if (start != 0) {

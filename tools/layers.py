@@ -25,7 +25,6 @@ LAYERS = [
     ("error stack", ["errlog/errstack"]),
     ("log line", ["errlog/logline"]),
     ("stack capture", ["errlog/stacktrace", "platform/stackwalk", "platform/*/stackwalk_*",
-                       "platform/*/reservestack_*",
                        "platform/symbol_name", "platform/symtab/*", "platform/stdstreams",
                        "platform/*/stdstreams_*"]),
     ("platform", ["platform/*", "platform/*/*"]),

@@ -66,8 +66,3 @@ void CallOnReserveStack(void (*fn)(void*), void* arg) {
   TapCallOnStack(fn, arg, reserve_stack + kReserveBytes);
   reserve_busy = false;
 }
-
-void ReserveStackBounds(std::uintptr_t* low, std::uintptr_t* high) {
-  *low = reinterpret_cast<std::uintptr_t>(reserve_stack);
-  *high = *low + kReserveBytes;
-}

@@ -1,5 +1,4 @@
 #include "platform/stackwalk.h"
-#include "platform/win32/reservestack_win32.h"
 
 #include "platform/symtab/symtab.h"
 #include "runtime/fault.h"
@@ -21,28 +20,33 @@ struct StackRange {
   bool Holds(U8 sp) const { return sp >= low && sp + 8 <= high; }
 };
 
-StackRange ReserveRange() {
-  std::uintptr_t low = 0, high = 0;
-  ReserveStackBounds(&low, &high);
-  return {low, high};
+// The committed memory around address: the stack a walk starts on when it is not the
+// thread's own.
+StackRange RegionOf(U8 address) {
+  MEMORY_BASIC_INFORMATION info{};
+  if (!VirtualQuery(reinterpret_cast<LPCVOID>(static_cast<uintptr_t>(address)), &info,
+                    sizeof info) ||
+      info.State != MEM_COMMIT)
+    return {0, 0};
+  U8 base = reinterpret_cast<uintptr_t>(info.BaseAddress);
+  return {base, base + info.RegionSize};
 }
 
 #if !defined(_WIN64)
-// The saved-frame chain from frame, for a walk that starts on the fault handler's reserve
-// stack, where the system's walk stops: it may cross once to the thread's stack.
-U4 WalkFromReserve(U8 frame, U8* addresses, U4 max) {
-  const StackRange reserve = ReserveRange();
-  StackRange thread{};
-  if (!PlatformStackBounds(&thread.low, &thread.high)) thread = {0, 0};
-  bool onReserve = true;
+// The saved-frame chain from frame, for a walk that starts off the thread's stack, where the
+// system's walk stops: on the fault handler's reserve stack, or on the stack Wine gives the
+// handler of a signal. It may cross once to the thread's stack.
+U4 WalkFromOtherStack(U8 frame, const StackRange& thread, U8* addresses, U4 max) {
+  const StackRange start = RegionOf(frame);
+  bool onStart = true;
   U4 n = 0;
-  while (n < max && frame % 4 == 0 && (onReserve ? reserve : thread).Holds(frame)) {
+  while (n < max && frame % 4 == 0 && (onStart ? start : thread).Holds(frame)) {
     const std::uintptr_t* words = reinterpret_cast<const std::uintptr_t*>(frame);
     U8 next = words[0], ret = words[1];
-    if (ret == 0) break;
+    if (ret == 0 || !PlatformIsCallReturn(ret)) break;
     addresses[n++] = ret;
-    if (onReserve && !reserve.Holds(next))
-      onReserve = false;
+    if (onStart && !start.Holds(next))
+      onStart = false;
     else if (next <= frame)
       break;
     frame = next;
@@ -53,10 +57,17 @@ U4 WalkFromReserve(U8 frame, U8* addresses, U4 max) {
 } // namespace
 
 [[gnu::noinline]] U4 PlatformCaptureStack(U8* addresses, U4 max) {
-#if !defined(_WIN64)
+  StackRange thread{};
+  if (!PlatformStackBounds(&thread.low, &thread.high)) thread = {0, 0};
   U8 frame = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
-  // This function's own return address comes first, as from the system's walk below.
-  if (ReserveRange().Holds(frame)) return WalkFromReserve(frame, addresses, max);
+  // The system's walk ends at once off the thread's stack. This function's own return
+  // address comes first, as from the system's walk below.
+#if defined(_WIN64)
+  U8 spots[128];
+  if (!thread.Holds(frame))
+    return PlatformUnwindFrames(nullptr, spots, addresses, max < 128 ? max : 128);
+#else
+  if (!thread.Holds(frame)) return WalkFromOtherStack(frame, thread, addresses, max);
 #endif
   constexpr U4 kMax = 128;
   void* frames[kMax];
@@ -69,15 +80,13 @@ U4 WalkFromReserve(U8 frame, U8* addresses, U4 max) {
 
 #if defined(_WIN64)
 namespace {
-
-// One frame outward through the unwind tables; false when the stack leaves the thread's
-// stack or goes no further out. A walk on the fault handler's reserve stack may cross once
-// to the thread's stack, which lies elsewhere.
-bool UnwindStep(CONTEXT* ctx, const StackRange& thread) {
-  const StackRange reserve = ReserveRange();
+// One frame outward through the unwind tables; false when the stack leaves the stack the
+// walk started on and the thread's, or goes no further out. A walk that starts off the
+// thread's stack (see WalkFromOtherStack) may cross once to it.
+bool UnwindStep(CONTEXT* ctx, const StackRange& start, const StackRange& thread) {
   DWORD64 sp = ctx->Rsp;
-  const bool onReserve = reserve.Holds(sp);
-  const StackRange& here = onReserve ? reserve : thread;
+  const bool onStart = start.Holds(sp);
+  const StackRange& here = onStart ? start : thread;
   if (!here.Holds(sp) || sp % 8 != 0) return false;
   DWORD64 imageBase = 0;
   PRUNTIME_FUNCTION fn = RtlLookupFunctionEntry(ctx->Rip, &imageBase, nullptr);
@@ -90,9 +99,11 @@ bool UnwindStep(CONTEXT* ctx, const StackRange& thread) {
     // A leaf function keeps no frame: its return address is on top of the stack.
     ctx->Rip = *reinterpret_cast<const DWORD64*>(sp);
     ctx->Rsp = sp + 8;
+    // Code of no unwind data on a stack of unknown frames: only a real return goes on.
+    if (!PlatformIsCallReturn(ctx->Rip)) return false;
   }
   if (ctx->Rip == 0) return false;
-  if (onReserve && !reserve.Holds(ctx->Rsp)) return thread.Holds(ctx->Rsp);
+  if (onStart && !start.Holds(ctx->Rsp)) return thread.Holds(ctx->Rsp);
   return ctx->Rsp > sp && ctx->Rsp <= here.high;
 }
 } // namespace
@@ -101,14 +112,14 @@ bool UnwindStep(CONTEXT* ctx, const StackRange& thread) {
   StackRange thread{};
   if (!PlatformStackBounds(&thread.low, &thread.high)) return 0;
   CONTEXT ctx;
-  if (context) {
+  if (context)
     ctx = *static_cast<const CONTEXT*>(context);
-  } else {
+  else
     RtlCaptureContext(&ctx);
-    if (!UnwindStep(&ctx, thread)) return 0; // this function's own frame
-  }
+  const StackRange start = thread.Holds(ctx.Rsp) ? thread : RegionOf(ctx.Rsp);
+  if (!context && !UnwindStep(&ctx, start, thread)) return 0; // this function's own frame
   U4 n = 0;
-  while (n < max && UnwindStep(&ctx, thread)) {
+  while (n < max && UnwindStep(&ctx, start, thread)) {
     // After the step the stack pointer lies just above the slot of the return address.
     frames[n] = ctx.Rsp - 16;
     rets[n] = ctx.Rip;

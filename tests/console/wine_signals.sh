@@ -40,6 +40,8 @@ for sig in INT ABRT; do
   ABRT)
     grep -q "Program Fault: Signal 22: Abort (invalid pointer?)" "$dir/out.txt" || fail "no banner"
     grep -q "STACK FRAMES:" "$dir/p.log" || fail "no stack in the log"
+    # Wine runs the handler on a stack of its own, where the system's walk finds nothing.
+    grep -q "^ Call:[0-9A-F]* SignalFaultHandler/" "$dir/p.log" || fail "no frames in the log"
     grep -q "ERROR: Abort (invalid pointer?)" "$dir/p.log" || fail "no error in the log"
     ;;
   esac
