@@ -11,11 +11,13 @@
 SWAY_USER=${SWAY_USER:-tapster-wl}
 SWAY_PIDS=()
 
+# Only ever run in the background: the subshell becomes the program, so that $! is the
+# program's own pid and sway_stop's kill reaches it.
 sway_as_user() {
   if [ "$(id -u)" -eq 0 ]; then
-    setpriv --reuid="$SWAY_USER" --regid="$SWAY_USER" --init-groups "$@"
+    exec setpriv --reuid="$SWAY_USER" --regid="$SWAY_USER" --init-groups "$@"
   else
-    "$@"
+    exec "$@"
   fi
 }
 
@@ -92,4 +94,10 @@ sway_stop() {
   for p in "${SWAY_PIDS[@]}"; do kill "$p" 2>/dev/null; done
   for p in "${SWAY_PIDS[@]}"; do wait "$p" 2>/dev/null; done
   SWAY_PIDS=()
+  # A compositor that outlives its run keeps its windows, and machines fill up with them.
+  if [ -n "${SWAY_DIR:-}" ] && pgrep -f "sway -c $SWAY_DIR/sway.conf" >/dev/null; then
+    echo "sway_stop: the compositor of $SWAY_DIR is still running"
+    pkill -f "sway -c $SWAY_DIR/sway.conf"
+    exit 1
+  fi
 }
