@@ -369,7 +369,8 @@ void CopyMRFsToHD() {
     StToStMult(disk, sizeof disk, false, "MRF_", md.name + 4, nullptr);
     LogStMult("\t", md.name, " -> ", disk, nullptr);
     MyCopyFile(disk, md.name, false);
-    if (ErrSet) ReportPendingErr();
+    // An error nobody reports stays pending, and the next names would not be made.
+    if (ErrSet && !ReportPendingErr()) return;
   }
 }
 

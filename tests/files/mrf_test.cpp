@@ -1,3 +1,5 @@
+#include "errlog/logline.h"
+#include "errlog/notify.h"
 #include "errlog/pgmlog.h"
 #include "files/fileops.h"
 #include "files/ftest.h"
@@ -123,11 +125,21 @@ TEST_F(MemFiles, CopiesMovesAndDiskCopies) {
   EXPECT_EQ(Get(Path("MRF_moved")), "keep\r\n");
   EXPECT_FALSE(ErrSet) << Error();
 
-  // A copy that fails is reported through the log, and the next one still goes.
+  // A copy that fails is reported through the log, and the next one still goes; with
+  // nobody to report it the error stays pending and the copies stop.
   std::filesystem::remove(Path("MRF_moved"), ec);
   std::filesystem::create_directories(Path("MRF_moved/sub"), ec);
   FileWriteSt("MRF:zlast", "last");
   std::filesystem::current_path(dir);
+  bool (*reporter)() = report_err_hook;
+  report_err_hook = nullptr;
+  CopyMRFsToHD();
+  report_err_hook = reporter;
+  EXPECT_TRUE(ErrSet);
+  ClearErr();
+  EXPECT_EQ(std::string(log_line).find("MRF:zlast"), std::string::npos) << log_line;
+  EXPECT_FALSE(std::filesystem::exists(Path("MRF_zlast")));
+  ProcessErr(); // the program's error report; the test links it by calling it
   CopyMRFsToHD();
   std::filesystem::current_path(old);
   EXPECT_FALSE(ErrSet) << Error();
