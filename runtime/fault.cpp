@@ -219,7 +219,9 @@ void SignalFaultHandler(int signo, U8 address) {
 }
 
 void InstallFaultHandlers(bool add_vectored) {
-  if (!PlatformInstallFaultHandlers()) LogStMult("InstallFaultHandlers", ":incomplete", nullptr);
+  if (!PlatformInstallFaultHandlers(
+          {Win32FaultHandler, SignalFaultHandler, InvalidParameterHandler}))
+    LogStMult("InstallFaultHandlers", ":incomplete", nullptr);
   fault_handlers_installed = true;
   if (add_vectored) AddVectoredFaultHandler();
 }

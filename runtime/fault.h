@@ -2,6 +2,7 @@
 // and ends with status 1 instead of dying silently.
 #pragma once
 #include "base/types.h"
+#include "platform/fault.h"
 
 inline constexpr U4 kCodeLocationSz = 512;
 inline constexpr U4 kThreadCodeLocations = 10;
@@ -9,16 +10,6 @@ inline constexpr U4 kThreadCodeLocations = 10;
 // Where the program is working, appended to fault texts when not empty.
 extern char code_location[kCodeLocationSz];
 extern char thread_code_location[kThreadCodeLocations][kCodeLocationSz];
-
-// What the platform tells of an exception.
-struct FaultRecord {
-  U4 code = 0;
-  U8 address = 0; // where it was raised
-  U4 flags = 0;
-  U8 frame = 0;                  // frame pointer of the faulting context; 0 when unknown
-  U8 stack = 0;                  // its stack pointer; 0 when unknown
-  const void* context = nullptr; // the platform's record of the faulting context
-};
 
 // Results of Win32FaultHandler, as the platform's exception dispatch reads them.
 inline constexpr int kFaultExecuteHandler = 1;

@@ -51,11 +51,6 @@ KNOWN = {
     ("mem/tracked", "text/numfmt"),
     ("mem/tracked", "text/strbuild"),
     ("mem/tracked", "time/clock"),
-    # The platform's fault dispatch calls the handlers directly; they want installing.
-    ("platform/posix/fault_posix", "runtime/fault"),
-    ("platform/posix/stackwalk_posix", "runtime/fault"),
-    ("platform/win32/fault_win32", "runtime/fault"),
-    ("platform/win32/stackwalk_win32", "runtime/fault"),
 }
 
 # Circles inside one folder still to be broken; a unit joining one, or a new one, fails.

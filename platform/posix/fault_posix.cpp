@@ -1,15 +1,16 @@
 // Fault signals on POSIX systems: sigaction on an alternate stack, so that a stack overflow
 // can still be reported.
 #include "platform/fault.h"
-
-#include "runtime/fault.h"
+#include "platform/stackwalk.h"
 
 #include <execinfo.h>
 #include <signal.h>
 #include <ucontext.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <initializer_list>
 
 namespace {
@@ -17,6 +18,7 @@ namespace {
 // Large enough for the handler's own work (log lines, the stack walk, sanitizer frames).
 constexpr size_t kAltStackSize = 256 * 1024;
 alignas(16) char alt_stack[kAltStackSize];
+FaultHooks handlers{};
 
 U8 FaultPc(void* context) {
   auto* uc = static_cast<ucontext_t*>(context);
@@ -33,12 +35,13 @@ U8 FaultPc(void* context) {
 }
 
 void OnFaultSignal(int signo, siginfo_t*, void* context) {
-  SignalFaultHandler(signo, FaultPc(context));
+  handlers.signal(signo, FaultPc(context));
 }
 
 } // namespace
 
-bool PlatformInstallFaultHandlers() {
+bool PlatformInstallFaultHandlers(const FaultHooks& hooks) {
+  handlers = hooks;
   // The unwinder loads its library on first use; a fault handler must not be the first.
   void* warm[4];
   backtrace(warm, 4);
@@ -66,4 +69,23 @@ void PlatformRemoveVectoredHandler() {}
 void PlatformExitNow(int status) {
   std::fflush(nullptr);
   _exit(status);
+}
+
+namespace {
+volatile int fault_dividend = 7;
+volatile int fault_divisor = 0;
+} // namespace
+
+// A real division, so that the fault is raised where CrashMe called it; the sanitizer
+// would otherwise report it instead of the fault handler.
+__attribute__((no_sanitize("undefined"))) void PlatformRaiseFault(int mode) {
+  if (mode == 0) {
+    volatile int quotient = fault_dividend / fault_divisor;
+    (void)quotient;
+    std::raise(SIGFPE); // processors whose division does not trap
+  } else if (mode == 1) {
+    // No runtime here checks its parameters: its handler is reached directly.
+    if (handlers.invalid_parameter) handlers.invalid_parameter();
+  }
+  std::abort();
 }

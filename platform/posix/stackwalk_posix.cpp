@@ -1,7 +1,6 @@
 #include "platform/stackwalk.h"
 
 #include "platform/symtab/symtab.h"
-#include "runtime/fault.h"
 
 #include <dlfcn.h>
 #include <elf.h>
@@ -154,25 +153,6 @@ U8 PlatformModuleBase(U8 address) {
   Dl_info info{};
   if (!dladdr(reinterpret_cast<void*>(static_cast<uintptr_t>(address)), &info)) return 0;
   return reinterpret_cast<uintptr_t>(info.dli_fbase);
-}
-
-namespace {
-volatile int fault_dividend = 7;
-volatile int fault_divisor = 0;
-} // namespace
-
-// A real division, so that the fault is raised where CrashMe called it; the sanitizer
-// would otherwise report it instead of the fault handler.
-__attribute__((no_sanitize("undefined"))) void PlatformRaiseFault(int mode) {
-  if (mode == 0) {
-    volatile int quotient = fault_dividend / fault_divisor;
-    (void)quotient;
-    std::raise(SIGFPE); // processors whose division does not trap
-  } else if (mode == 1) {
-    // No runtime here checks its parameters: its handler is reached directly.
-    InvalidParameterHandler();
-  }
-  std::abort();
 }
 
 bool PlatformIsCallReturn(U8 address) {

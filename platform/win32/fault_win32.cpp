@@ -1,19 +1,21 @@
 // Fault entry points on Windows: the unhandled-exception filter, the first vectored
 // handler, the runtime's signal handlers and its invalid-parameter handler.
 #include "platform/fault.h"
+#include "platform/stackwalk.h"
 
 #include "platform/win32/reservestack_win32.h"
-#include "runtime/fault.h"
 
 #include <windows.h>
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <initializer_list>
 
 namespace {
 
 void* vectored_handle = nullptr;
+FaultHooks handlers{};
 
 FaultRecord Record(const EXCEPTION_POINTERS* ep) {
   FaultRecord r;
@@ -42,7 +44,7 @@ struct HandlerCall {
 
 void RunHandler(void* arg) {
   auto* call = static_cast<HandlerCall*>(arg);
-  call->result = Win32FaultHandler(Record(call->ep), call->vectored);
+  call->result = handlers.exception(Record(call->ep), call->vectored);
 }
 
 // A stack overflow leaves the handler a page or two (all that some systems keep back,
@@ -53,7 +55,7 @@ LONG Handle(EXCEPTION_POINTERS* ep, bool vectored) {
   // at an address of no module and with no frames to walk. It is reported as the signal.
   constexpr DWORD kWineAbortSignal = 0x80000101;
   if (ep && ep->ExceptionRecord && ep->ExceptionRecord->ExceptionCode == kWineAbortSignal)
-    SignalFaultHandler(SIGABRT, 0);
+    handlers.signal(SIGABRT, 0);
   HandlerCall call{ep, vectored, 0};
   if (ep && ep->ExceptionRecord && ep->ExceptionRecord->ExceptionCode == EXCEPTION_STACK_OVERFLOW)
     CallOnReserveStack(RunHandler, &call);
@@ -71,7 +73,7 @@ LONG CALLBACK OnVectored(EXCEPTION_POINTERS* ep) {
 }
 
 void OnSignal(int signo) {
-  SignalFaultHandler(signo, 0);
+  handlers.signal(signo, 0);
 }
 
 using InvalidParameterProc = void(__cdecl*)(const wchar_t*, const wchar_t*, const wchar_t*,
@@ -79,7 +81,7 @@ using InvalidParameterProc = void(__cdecl*)(const wchar_t*, const wchar_t*, cons
 
 void __cdecl OnInvalidParameter(const wchar_t*, const wchar_t*, const wchar_t*, unsigned,
                                 uintptr_t) {
-  InvalidParameterHandler();
+  handlers.invalid_parameter();
 }
 
 // The runtime DLL the program uses; older ones lack the handler, which is no failure.
@@ -107,7 +109,8 @@ bool ReserveHandlerStack() {
 
 } // namespace
 
-bool PlatformInstallFaultHandlers() {
+bool PlatformInstallFaultHandlers(const FaultHooks& hooks) {
+  handlers = hooks;
   bool ok = ReserveHandlerStack();
   SetUnhandledExceptionFilter(OnUnhandled);
   for (int signo : {SIGABRT, SIGFPE, SIGSEGV, SIGILL})
@@ -133,4 +136,24 @@ void PlatformExitNow(int status) {
   std::fflush(nullptr);
   TerminateProcess(GetCurrentProcess(), static_cast<UINT>(status));
   ExitProcess(static_cast<UINT>(status));
+}
+
+namespace {
+volatile int fault_dividend = 7;
+volatile int fault_divisor = 0;
+std::FILE* volatile null_stream = nullptr;
+} // namespace
+
+void PlatformRaiseFault(int mode) {
+  if (mode == 0) {
+    // A real division, so that the fault is raised where CrashMe called it.
+    volatile int quotient = fault_dividend / fault_divisor;
+    (void)quotient;
+  } else if (mode == 1) {
+    // The runtime calls its invalid-parameter handler; a runtime that only sets errno
+    // leaves that to us.
+    std::fclose(null_stream);
+    if (handlers.invalid_parameter) handlers.invalid_parameter();
+  }
+  std::abort();
 }

@@ -1,7 +1,6 @@
 #include "platform/stackwalk.h"
 
 #include "platform/symtab/symtab.h"
-#include "runtime/fault.h"
 
 #include <windows.h>
 // dbghelp.h needs the types of windows.h.
@@ -340,26 +339,6 @@ U8 PlatformModuleBase(U8 address) {
                    sizeof info) == 0)
     return address & 0x00FF0000u;
   return reinterpret_cast<uintptr_t>(info.AllocationBase);
-}
-
-namespace {
-volatile int fault_dividend = 7;
-volatile int fault_divisor = 0;
-std::FILE* volatile null_stream = nullptr;
-} // namespace
-
-void PlatformRaiseFault(int mode) {
-  if (mode == 0) {
-    // A real division, so that the fault is raised where CrashMe called it.
-    volatile int quotient = fault_dividend / fault_divisor;
-    (void)quotient;
-  } else if (mode == 1) {
-    // The runtime calls its invalid-parameter handler; a runtime that only sets errno
-    // leaves that to us.
-    std::fclose(null_stream);
-    InvalidParameterHandler();
-  }
-  std::abort();
 }
 
 bool PlatformIsCallReturn(U8 address) {
