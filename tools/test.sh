@@ -104,15 +104,18 @@ package_check_deb() {
   done
   # Programs ship stripped: their function names come from the table embedded in them, and
   # the debug data stays beside the build.
+  # Outputs are read whole before grep -q looks: a writer cut off by it fails the pipe.
+  local sections
   for f in "$dest"/usr/bin/*; do
-    readelf -S "$f" | grep -qE ' \.(symtab|debug_info) ' && package_fail "$f is not stripped" && return 1
-    readelf -S "$f" | grep -q ' \.tapsym ' || package_fail "$f has no function-name table" || return 1
+    sections=$(readelf -S "$f")
+    grep -qE ' \.(symtab|debug_info) ' <<<"$sections" && package_fail "$f is not stripped" && return 1
+    grep -q ' \.tapsym ' <<<"$sections" || package_fail "$f has no function-name table" || return 1
   done
-  ! dpkg-deb -c "$deb" | grep -q '\.debug$' || package_fail "the package holds debug files" || return 1
+  ! grep -q '\.debug$' <<<"$(dpkg-deb -c "$deb")" || package_fail "the package holds debug files" || return 1
   echo "package: $(basename "$deb") $(du -k "$deb" | cut -f1) kB, installed $(du -sk "$dest/usr" | cut -f1) kB"
   [ "$("$dest/usr/bin/tapster" --version)" = "Tapster $version" ] ||
     package_fail "the installed tapster does not tell its version" || return 1
-  "$dest/usr/bin/tapster" --help | grep -q '^Key names' ||
+  grep -q '^Key names' <<<"$("$dest/usr/bin/tapster" --help)" ||
     package_fail "the installed tapster gives no help" || return 1
   local warnings
   warnings=$(zcat "$dest/usr/share/man/man1/tapster.1.gz" | groff -ww -man -Tutf8 -z 2>&1)
@@ -124,7 +127,7 @@ package_check_zip() {
   [ -f "$zip" ] || package_fail "$zip was not made" || return 1
   mkdir -p "$dest" && (cd "$dest" && unzip -q "$zip") || package_fail "cannot unpack $zip" || return 1
   [ -f "$dest/tapster.exe" ] || package_fail "the zip holds no tapster.exe" || return 1
-  if find "$win" -maxdepth 3 -iname frontwin.exe | grep -q .; then
+  if [ -n "$(find "$win" -maxdepth 3 -iname frontwin.exe)" ]; then
     [ -f "$dest/Frontwin.exe" ] || package_fail "the zip holds no Frontwin.exe" || return 1
   fi
   # PE machine field: 0x14c is 32-bit x86.
