@@ -171,6 +171,10 @@ public:
 
 // The error of an input lock that another run kept for all of timeoutMsecs.
 void PushInputLockBusy(U4 timeoutMsecs);
+// Asks take() every few milliseconds, for at most timeoutMsecs, until it has the lock;
+// PushInputLockBusy's error after that. True once taken.
+enum class LockTry { kTaken, kBusy, kFailed /* its error on the error stack */ };
+bool PollInputLock(U4 timeoutMsecs, LockTry (*take)(void* self), void* self);
 
 // The desktop in use: the platform's real one unless a test installed another.
 Desktop& TheDesktop();

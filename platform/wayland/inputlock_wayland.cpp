@@ -9,7 +9,6 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <thread>
 
 namespace {
 
@@ -28,17 +27,14 @@ bool WaylandDesktop::AcquireInputLock(U4 timeoutMsecs) {
   if (lockFd_ < 0) lockFd_ = open(LockFileOf(name_).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   // Without a lock file the run goes on alone: the lock protects, it does not gate.
   if (lockFd_ < 0) return true;
-  SteadyClock::time_point end = SteadyClock::now() + std::chrono::milliseconds(timeoutMsecs);
-  while (flock(lockFd_, LOCK_EX | LOCK_NB) != 0) {
-    if (errno != EWOULDBLOCK && errno != EINTR) return true;
-    if (SteadyClock::now() >= end) {
-      PushInputLockBusy(timeoutMsecs);
-      return false;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  lockHeld_ = true;
-  return true;
+  auto take = [](void* self) {
+    if (flock(static_cast<WaylandDesktop*>(self)->lockFd_, LOCK_EX | LOCK_NB) == 0)
+      return LockTry::kTaken;
+    // A lock file that refuses locking leaves the run alone as well.
+    return errno == EWOULDBLOCK || errno == EINTR ? LockTry::kBusy : LockTry::kTaken;
+  };
+  lockHeld_ = PollInputLock(timeoutMsecs, take, this);
+  return lockHeld_;
 }
 
 void WaylandDesktop::ReleaseInputLock() {

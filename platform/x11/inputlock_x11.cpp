@@ -5,8 +5,6 @@
 
 #include "errlog/errstack.h"
 
-#include <thread>
-
 namespace {
 const char kLockSelection[] = "_TAPSTER_INPUT_LOCK";
 } // namespace
@@ -31,17 +29,12 @@ bool X11Desktop::TryInputLock() {
 
 bool X11Desktop::AcquireInputLock(U4 timeoutMsecs) {
   if (lockHeld_) return true;
-  SteadyClock::time_point end = SteadyClock::now() + std::chrono::milliseconds(timeoutMsecs);
-  while (!TryInputLock()) {
-    if (ErrSet) return false;
-    if (SteadyClock::now() >= end) {
-      PushInputLockBusy(timeoutMsecs);
-      return false;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  lockHeld_ = true;
-  return true;
+  auto take = [](void* self) {
+    if (static_cast<X11Desktop*>(self)->TryInputLock()) return LockTry::kTaken;
+    return ErrSet ? LockTry::kFailed : LockTry::kBusy;
+  };
+  lockHeld_ = PollInputLock(timeoutMsecs, take, this);
+  return lockHeld_;
 }
 
 void X11Desktop::ReleaseInputLock() {
