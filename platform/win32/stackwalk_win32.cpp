@@ -56,22 +56,22 @@ U4 WalkFromOtherStack(U8 frame, const StackRange& thread, U8* addresses, U4 max)
 } // namespace
 
 [[gnu::noinline]] U4 PlatformCaptureStack(U8* addresses, U4 max) {
+  constexpr U4 kMax = 128;
+  if (max > kMax) max = kMax;
   StackRange thread{};
   if (!PlatformStackBounds(&thread.low, &thread.high)) thread = {0, 0};
   U8 frame = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
   // The system's walk ends at once off the thread's stack. This function's own return
   // address comes first, as from the system's walk below.
 #if defined(_WIN64)
-  U8 spots[128];
-  if (!thread.Holds(frame))
-    return PlatformUnwindFrames(nullptr, spots, addresses, max < 128 ? max : 128);
+  U8 spots[kMax];
+  if (!thread.Holds(frame)) return PlatformUnwindFrames(nullptr, spots, addresses, max);
 #else
   if (!thread.Holds(frame)) return WalkFromOtherStack(frame, thread, addresses, max);
 #endif
-  constexpr U4 kMax = 128;
   void* frames[kMax];
   // Skip this function itself.
-  USHORT n = RtlCaptureStackBackTrace(1, max < kMax ? max : kMax, frames, nullptr);
+  USHORT n = RtlCaptureStackBackTrace(1, max, frames, nullptr);
   for (USHORT i = 0; i < n; ++i)
     addresses[i] = reinterpret_cast<uintptr_t>(frames[i]);
   return n;
