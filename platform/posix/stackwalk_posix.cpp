@@ -9,9 +9,7 @@
 #include <pthread.h>
 
 #include <algorithm>
-#include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
