@@ -1,11 +1,15 @@
 #include "platform/win32/keylayout_win32.h"
+#include "errlog/errstack.h"
 #include "platform/win32/inputrelease_win32.h"
+#include "platform/win32/keyintake_win32.h"
 
 #include <windows.h>
 
 namespace {
 constexpr UINT kMapVkToVsc = 0;
 constexpr UINT kKeepKeyboardState = 0x4; // ToUnicodeEx leaves dead keys alone
+// Far longer than a window needs for a batch of keys.
+constexpr DWORD kIntakeWaitMsecs = 500;
 
 HKL Layout(void* layout) {
   return static_cast<HKL>(layout);
@@ -45,6 +49,7 @@ LayoutKey::Code KeyCode(HKL layout, U1 vk) {
 void Win32LayoutDesktop::BeginText(HWND_T window) {
   HWND target = window ? reinterpret_cast<HWND>(window) : ::GetForegroundWindow();
   inText_ = true;
+  intakeSeen_ = true;
   queued_.clear();
   textTop_ = target ? ::GetAncestor(target, GA_ROOT) : nullptr;
   DWORD thread = target ? ::GetWindowThreadProcessId(target, nullptr) : 0;
@@ -61,11 +66,12 @@ void Win32LayoutDesktop::BeginText(HWND_T window) {
 
 bool Win32LayoutDesktop::EndText() {
   // What came after the last check: the keys that put CapsLock and Shift back.
-  SendQueued();
+  bool taken = SendQueued();
   inText_ = false;
   if (joined_) ::AttachThreadInput(::GetCurrentThreadId(), joined_, FALSE);
   joined_ = 0;
-  return true;
+  if (!taken) SeMErrMult("ActivateWindow", " failure", nullptr);
+  return taken;
 }
 
 bool Win32LayoutDesktop::KeyTypes(U1 vk, bool shift, bool capsLock, U4 ch) {
@@ -101,16 +107,15 @@ bool Win32LayoutDesktop::TextTargetFocused(HWND_T) {
     queued_.clear();
     return false;
   }
-  SendQueued();
-  return true;
+  return SendQueued();
 }
 
 void Win32LayoutDesktop::QueueKey(U2 vk, U2 scan, U4 flags, std::uintptr_t extraInfo) {
   queued_.push_back({vk, scan, flags, extraInfo});
 }
 
-void Win32LayoutDesktop::SendQueued() {
-  if (queued_.empty()) return;
+bool Win32LayoutDesktop::SendQueued() {
+  if (queued_.empty()) return true;
   std::vector<INPUT> inputs(queued_.size());
   for (std::size_t i = 0; i < queued_.size(); ++i) {
     INPUT& in = inputs[i];
@@ -120,15 +125,35 @@ void Win32LayoutDesktop::SendQueued() {
     in.ki.dwFlags = queued_[i].flags;
     in.ki.dwExtraInfo = queued_[i].extraInfo;
   }
+  bool taken = true;
+  for (std::size_t begin = 0, end; taken && begin < inputs.size(); begin = end) {
+    // Without a shared key state (our own thread's window) nothing can be awaited.
+    bool await = joined_ && intakeSeen_;
+    end = await ? KeyBatchEnd(inputs.data(), inputs.size(), begin) : inputs.size();
+    KeyIntakeMark mark = KeyIntakeMarkOf(inputs.data(), begin, end);
+    SendBatch(inputs.data(), begin, end);
+    if (!await) continue;
+    KeyIntake intake = WaitKeyIntake(mark, static_cast<HWND>(textTop_), kIntakeWaitMsecs);
+    taken = intake != KeyIntake::kForegroundLost;
+    // Under Wine the shared key state at times stops following the other thread; the
+    // rest of the text then goes as it would without the check.
+    if (intake == KeyIntake::kUnseen) intakeSeen_ = false;
+  }
+  queued_.clear();
+  return taken;
+}
+
+void Win32LayoutDesktop::SendBatch(INPUT* inputs, std::size_t begin, std::size_t end) {
   // Presses are noted before they go and releases after, so a fault in between releases
   // what may be down. Unicode records carry no virtual key and go out in pairs.
-  for (const QueuedKey& k : queued_)
-    if (k.vk && !(k.flags & KEYEVENTF_KEYUP)) Win32NoteKeyEvent(U1(k.vk), U1(k.scan), k.flags);
+  for (std::size_t i = begin; i < end; ++i)
+    if (inputs[i].ki.wVk && !(inputs[i].ki.dwFlags & KEYEVENTF_KEYUP))
+      Win32NoteKeyEvent(U1(inputs[i].ki.wVk), U1(inputs[i].ki.wScan), inputs[i].ki.dwFlags);
   // As with keybd_event, nothing reports what the system did with them.
-  ::SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
-  for (const QueuedKey& k : queued_)
-    if (k.vk && (k.flags & KEYEVENTF_KEYUP)) Win32NoteKeyEvent(U1(k.vk), U1(k.scan), k.flags);
-  queued_.clear();
+  ::SendInput(static_cast<UINT>(end - begin), inputs + begin, sizeof(INPUT));
+  for (std::size_t i = begin; i < end; ++i)
+    if (inputs[i].ki.wVk && (inputs[i].ki.dwFlags & KEYEVENTF_KEYUP))
+      Win32NoteKeyEvent(U1(inputs[i].ki.wVk), U1(inputs[i].ki.wScan), inputs[i].ki.dwFlags);
 }
 
 bool Win32LayoutDesktop::TypeUnicodeChar(U4 ch) {

@@ -4,6 +4,7 @@
 #pragma once
 #include "platform/desktop.h"
 
+#include <cstddef>
 #include <vector>
 
 class Win32LayoutDesktop : public Desktop {
@@ -26,10 +27,14 @@ private:
     U4 flags;
     std::uintptr_t extraInfo;
   };
-  void SendQueued();
+  // Hands the queue over in batches, each taken by the target's thread before the next
+  // goes; false when the target lost the foreground before it took them.
+  bool SendQueued();
+  void SendBatch(struct tagINPUT* inputs, std::size_t begin, std::size_t end);
 
   std::vector<QueuedKey> queued_;
   bool inText_ = false;
+  bool intakeSeen_ = true;   // the target's key state has followed our batches so far
   void* textTop_ = nullptr;  // the HWND of the top-level window the text goes to
   void* layout_ = nullptr;   // HKL of the text's window, null for the calling thread's
   unsigned long joined_ = 0; // the thread whose input state ours shares during a text

@@ -1,6 +1,7 @@
 // The Win32 desktop against windows of this test's own thread, under Wine.
 #include "errlog/errstack.h"
 #include "platform/desktop.h"
+#include "platform/win32/keyintake_win32.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -248,4 +249,35 @@ TEST(InputLock, OneHolderPerSessionAndAnAbandonedLockIsFree) {
   SetEvent(release);
   Join(holder);
   CloseHandle(release);
+}
+
+TEST(KeyBatch, EndsBeforeARepeatedPressOrTooManyAndMarksItsLastKey) {
+  auto key = [](WORD vk, bool up) {
+    INPUT in{};
+    in.type = INPUT_KEYBOARD;
+    in.ki.wVk = vk;
+    in.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+    return in;
+  };
+  // "aba": the second press of A could not be told from the first.
+  std::vector<INPUT> aba{key('A', 0), key('A', 1), key('B', 0), key('B', 1), key('A', 0)};
+  EXPECT_EQ(KeyBatchEnd(aba.data(), aba.size(), 0), 4u);
+  EXPECT_EQ(KeyBatchEnd(aba.data(), aba.size(), 4), 5u);
+  std::vector<INPUT> many;
+  for (WORD vk = 'A'; vk <= 'T'; ++vk) {
+    many.push_back(key(vk, 0));
+    many.push_back(key(vk, 1));
+  }
+  EXPECT_EQ(KeyBatchEnd(many.data(), many.size(), 0), 2 * kKeyBatchPresses);
+
+  // A lock key at the end cannot tell: the key before it does.
+  std::vector<INPUT> tail{key('X', 0), key('X', 1), key(VK_CAPITAL, 0), key(VK_CAPITAL, 1)};
+  KeyIntakeMark mark = KeyIntakeMarkOf(tail.data(), 0, tail.size());
+  EXPECT_EQ(mark.vk, UINT('X'));
+  EXPECT_FALSE(mark.down);
+  EXPECT_EQ(mark.toggle, (GetKeyState('X') & 1) ^ 1);
+  // A release of a key pressed before the batch: only its going up tells.
+  mark = KeyIntakeMarkOf(tail.data(), 1, 2);
+  EXPECT_EQ(mark.toggle, -1);
+  EXPECT_EQ(KeyIntakeMarkOf(tail.data(), 2, 4).vk, 0u);
 }

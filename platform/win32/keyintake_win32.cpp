@@ -1,0 +1,65 @@
+#include "platform/win32/keyintake_win32.h"
+
+namespace {
+UINT VirtualKeyOf(const INPUT& in) {
+  return (in.ki.dwFlags & KEYEVENTF_UNICODE) ? VK_PACKET : in.ki.wVk;
+}
+bool IsPress(const INPUT& in) {
+  return !(in.ki.dwFlags & KEYEVENTF_KEYUP);
+}
+// Wine brings the lock keys in line with the X server's own state at times of its choosing,
+// so their key state may move without a key event of ours.
+bool CanMark(UINT vk) {
+  return vk && vk != VK_CAPITAL && vk != VK_NUMLOCK && vk != VK_SCROLL;
+}
+bool Shows(const KeyIntakeMark& mark) {
+  SHORT state = ::GetKeyState(static_cast<int>(mark.vk));
+  bool down = (state & 0x8000) != 0;
+  return down == mark.down && (mark.toggle < 0 || (state & 1) == mark.toggle);
+}
+} // namespace
+
+std::size_t KeyBatchEnd(const INPUT* inputs, std::size_t count, std::size_t begin) {
+  bool pressed[256] = {};
+  std::size_t presses = 0;
+  std::size_t i = begin;
+  for (; i < count; ++i) {
+    if (!IsPress(inputs[i])) continue;
+    UINT vk = VirtualKeyOf(inputs[i]) & 0xFF;
+    if (pressed[vk] || presses == kKeyBatchPresses) break;
+    pressed[vk] = true;
+    ++presses;
+  }
+  return i;
+}
+
+KeyIntakeMark KeyIntakeMarkOf(const INPUT* inputs, std::size_t begin, std::size_t end) {
+  KeyIntakeMark mark;
+  std::size_t last = end;
+  while (last > begin && !CanMark(VirtualKeyOf(inputs[last - 1])))
+    --last;
+  if (last == begin) return mark;
+  const INPUT& in = inputs[last - 1];
+  mark.vk = VirtualKeyOf(in);
+  mark.down = IsPress(in);
+  for (std::size_t i = begin; i < last; ++i)
+    if (IsPress(inputs[i]) && VirtualKeyOf(inputs[i]) == mark.vk)
+      mark.toggle = (::GetKeyState(static_cast<int>(mark.vk)) & 1) ^ 1;
+  return mark;
+}
+
+KeyIntake WaitKeyIntake(const KeyIntakeMark& mark, HWND top, DWORD timeoutMsecs) {
+  if (!mark.vk) return KeyIntake::kTaken;
+  DWORD start = ::GetTickCount();
+  for (unsigned polls = 0;; ++polls) {
+    if (Shows(mark)) return KeyIntake::kTaken;
+    if (top && (!::IsWindow(top) || ::GetForegroundWindow() != top))
+      return KeyIntake::kForegroundLost;
+    if (::GetTickCount() - start > timeoutMsecs) return KeyIntake::kUnseen;
+    // A batch takes the other thread a few milliseconds: yield at first, then sleep.
+    if (polls < 64)
+      ::SwitchToThread();
+    else
+      ::Sleep(1);
+  }
+}
