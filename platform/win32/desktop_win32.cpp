@@ -2,6 +2,7 @@
 #include "platform/desktop.h"
 #include "platform/win32/inputlock_win32.h"
 #include "platform/win32/inputrelease_win32.h"
+#include "platform/win32/keyintake_win32.h"
 #include "platform/win32/keylayout_win32.h"
 
 #include <windows.h>
@@ -202,9 +203,22 @@ public:
       QueueKey(virtualKey, scanCode, flags, extraInfo); // noted when the queue is sent
       return;
     }
+    // Sharing the foreground thread's key state shows when it has taken the key; until
+    // then a change of the foreground, by the next run for one, would take it along.
+    HWND front = ::GetForegroundWindow();
+    DWORD thread = front ? ::GetWindowThreadProcessId(front, nullptr) : 0;
+    bool await = thread && thread != ::GetCurrentThreadId() && keyIntakeSeen_;
+    InputAttachment attached(await ? thread : 0);
+    INPUT in{};
+    in.type = INPUT_KEYBOARD;
+    in.ki.wVk = virtualKey;
+    in.ki.dwFlags = flags;
+    KeyIntakeMark mark = KeyIntakeMarkOf(&in, 0, 1);
     if (!(flags & KEYEVENTF_KEYUP)) Win32NoteKeyEvent(virtualKey, scanCode, flags);
     ::keybd_event(virtualKey, scanCode, flags, extraInfo);
     if (flags & KEYEVENTF_KEYUP) Win32NoteKeyEvent(virtualKey, scanCode, flags);
+    if (await && WaitKeyIntake(mark, front, kKeyIntakeWaitMsecs) == KeyIntake::kUnseen)
+      keyIntakeSeen_ = false;
   }
 
   bool AcquireInputLock(U4 timeoutMsecs) override { return Win32AcquireInputLock(timeoutMsecs); }
@@ -264,6 +278,10 @@ public:
     }
     return handled;
   }
+
+private:
+  // False once the shared key state failed to follow a key (Wine at times): not awaited again.
+  bool keyIntakeSeen_ = true;
 };
 
 } // namespace

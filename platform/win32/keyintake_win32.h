@@ -25,6 +25,9 @@ std::size_t KeyBatchEnd(const INPUT* inputs, std::size_t count, std::size_t begi
 // Read before the batch [begin, end) goes out.
 KeyIntakeMark KeyIntakeMarkOf(const INPUT* inputs, std::size_t begin, std::size_t end);
 
+// Far longer than a window needs to take a batch.
+inline constexpr DWORD kKeyIntakeWaitMsecs = 500;
+
 enum class KeyIntake { kTaken, kForegroundLost, kUnseen };
 // Waits until the shared key state shows mark, while top (if any) keeps the foreground,
 // for at most timeoutMsecs.

@@ -8,8 +8,6 @@
 namespace {
 constexpr UINT kMapVkToVsc = 0;
 constexpr UINT kKeepKeyboardState = 0x4; // ToUnicodeEx leaves dead keys alone
-// Far longer than a window needs for a batch of keys.
-constexpr DWORD kIntakeWaitMsecs = 500;
 
 HKL Layout(void* layout) {
   return static_cast<HKL>(layout);
@@ -133,7 +131,7 @@ bool Win32LayoutDesktop::SendQueued() {
     KeyIntakeMark mark = KeyIntakeMarkOf(inputs.data(), begin, end);
     SendBatch(inputs.data(), begin, end);
     if (!await) continue;
-    KeyIntake intake = WaitKeyIntake(mark, static_cast<HWND>(textTop_), kIntakeWaitMsecs);
+    KeyIntake intake = WaitKeyIntake(mark, static_cast<HWND>(textTop_), kKeyIntakeWaitMsecs);
     taken = intake != KeyIntake::kForegroundLost;
     // Under Wine the shared key state at times stops following the other thread; the
     // rest of the text then goes as it would without the check.
