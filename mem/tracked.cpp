@@ -298,7 +298,9 @@ TAP_HOT void* ReuseQuick(U4 sz) {
   if (rd == r.wr) return nullptr;
   Busy busy;
   memdsc* d = r.map[rd];
-  const U4 stored = d->sz;
+  // Only blocks of the class's own size are parked, so the size is known before the
+  // descriptor arrives from memory.
+  const U4 stored = (U4{64} << ix) - kMemDscSize;
   // LPM requests never come here; every other kind but the heap kinds counts as PERSISTENT.
   const U1 kind = pgm_alloc_id < kMemKinds ? pgm_alloc_id : PERSISTENT;
   const U4 time = AllocTime();
