@@ -68,7 +68,8 @@ bool Win32LayoutDesktop::EndText() {
   inText_ = false;
   if (joined_) ::AttachThreadInput(::GetCurrentThreadId(), joined_, FALSE);
   joined_ = 0;
-  if (!taken) SeMErrMult("ActivateWindow", " failure", nullptr);
+  // The first failure of the run stays the one reported.
+  if (!taken && !ErrSet) SeMErrMult("ActivateWindow", " failure", nullptr);
   return taken;
 }
 
