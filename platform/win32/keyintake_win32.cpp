@@ -17,6 +17,13 @@ bool Shows(const KeyIntakeMark& mark) {
   bool down = (state & 0x8000) != 0;
   return down == mark.down && (mark.toggle < 0 || (state & 1) == mark.toggle);
 }
+// A window whose thread hangs (in the middle of closing, for one) would take the keys
+// that wait for it whenever it wakes, or hand them to the next window.
+bool Answers(HWND top) {
+  DWORD_PTR result;
+  return !top || ::SendMessageTimeoutA(top, WM_NULL, 0, 0, SMTO_ABORTIFHUNG | SMTO_BLOCK,
+                                       kKeyIntakeWaitMsecs, &result);
+}
 } // namespace
 
 std::size_t KeyBatchEnd(const INPUT* inputs, std::size_t count, std::size_t begin) {
@@ -55,7 +62,8 @@ KeyIntake WaitKeyIntake(const KeyIntakeMark& mark, HWND top, DWORD timeoutMsecs)
     if (Shows(mark)) return KeyIntake::kTaken;
     if (top && (!::IsWindow(top) || ::GetForegroundWindow() != top))
       return KeyIntake::kForegroundLost;
-    if (::GetTickCount() - start > timeoutMsecs) return KeyIntake::kUnseen;
+    if (::GetTickCount() - start > timeoutMsecs)
+      return Answers(top) ? KeyIntake::kUnseen : KeyIntake::kStuck;
     // A batch takes the other thread a few milliseconds: yield at first, then sleep.
     if (polls < 64)
       ::SwitchToThread();

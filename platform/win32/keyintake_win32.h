@@ -28,7 +28,9 @@ KeyIntakeMark KeyIntakeMarkOf(const INPUT* inputs, std::size_t begin, std::size_
 // Far longer than a window needs to take a batch.
 inline constexpr DWORD kKeyIntakeWaitMsecs = 500;
 
-enum class KeyIntake { kTaken, kForegroundLost, kUnseen };
+// kUnseen: the window answers messages but its key state has not followed (Wine at times);
+// kStuck: it answers nothing and takes no keys.
+enum class KeyIntake { kTaken, kForegroundLost, kUnseen, kStuck };
 // Waits until the shared key state shows mark, while top (if any) keeps the foreground,
 // for at most timeoutMsecs.
 KeyIntake WaitKeyIntake(const KeyIntakeMark& mark, HWND top, DWORD timeoutMsecs);

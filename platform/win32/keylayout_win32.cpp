@@ -133,7 +133,7 @@ bool Win32LayoutDesktop::SendQueued() {
     SendBatch(inputs.data(), begin, end);
     if (!await) continue;
     KeyIntake intake = WaitKeyIntake(mark, static_cast<HWND>(textTop_), kKeyIntakeWaitMsecs);
-    taken = intake != KeyIntake::kForegroundLost;
+    taken = intake == KeyIntake::kTaken || intake == KeyIntake::kUnseen;
     // Under Wine the shared key state at times stops following the other thread; the
     // rest of the text then goes as it would without the check.
     if (intake == KeyIntake::kUnseen) intakeSeen_ = false;

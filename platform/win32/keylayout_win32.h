@@ -28,7 +28,7 @@ private:
     std::uintptr_t extraInfo;
   };
   // Hands the queue over in batches, each taken by the target's thread before the next
-  // goes; false when the target lost the foreground before it took them.
+  // goes; false when the target lost the foreground or hung before it took them.
   bool SendQueued();
   void SendBatch(struct tagINPUT* inputs, std::size_t begin, std::size_t end);
 

@@ -3,7 +3,7 @@
 //
 //   testwin_win32 --log FILE --title TEXT [--class NAME] [--child-title TEXT]
 //                 [--child-class NAME] [--delay MS] [--x N --y N --w N --h N] [--popup 1]
-//                 [--quit-after S]
+//                 [--quit-after S] [--close-after-chars N]
 //
 // Lines: "ready hwnd=H child=H rect=L,T,R,B client=X,Y" once the window is shown, then
 // "keydown win=top vk=41 scan=1e", "char win=top code=48", "lbuttondown win=child x=10 y=20",
@@ -22,6 +22,7 @@ HWND topWindow = nullptr;
 HWND childWindow = nullptr;
 int lastMoveX = -1;
 int lastMoveY = -1;
+int charsBeforeClose = -1; // the window closes itself after this many characters
 
 void Line(const char* format, ...) {
   va_list args;
@@ -93,6 +94,11 @@ LRESULT CALLBACK WindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam)
   case WM_SYSCHAR:
     Line("%s win=%s code=%02x", msg == WM_CHAR ? "char" : "syschar", Which(window),
          static_cast<unsigned>(wParam));
+    // Closing in the middle of a text, as a user might.
+    if (charsBeforeClose > 0 && --charsBeforeClose == 0) {
+      Line("closing");
+      PostMessageA(topWindow, WM_CLOSE, 0, 0);
+    }
     return 0;
   case WM_MOUSEMOVE: {
     int x = static_cast<short>(LOWORD(lParam));
@@ -179,6 +185,8 @@ int main(int argc, char** argv) {
       h = std::atoi(value);
     else if (!std::strcmp(opt, "--quit-after"))
       quitAfter = std::atoi(value);
+    else if (!std::strcmp(opt, "--close-after-chars"))
+      charsBeforeClose = std::atoi(value);
     else if (!std::strcmp(opt, "--popup"))
       popup = std::atoi(value) != 0;
     else
