@@ -207,7 +207,7 @@ public:
     // then a change of the foreground, by the next run for one, would take it along.
     HWND front = ::GetForegroundWindow();
     DWORD thread = front ? ::GetWindowThreadProcessId(front, nullptr) : 0;
-    bool await = thread && thread != ::GetCurrentThreadId() && keyIntakeSeen_;
+    bool await = thread && thread != ::GetCurrentThreadId() && IntakeSeen();
     InputAttachment attached(await ? thread : 0);
     INPUT in{};
     in.type = INPUT_KEYBOARD;
@@ -217,8 +217,7 @@ public:
     if (!(flags & KEYEVENTF_KEYUP)) Win32NoteKeyEvent(virtualKey, scanCode, flags);
     ::keybd_event(virtualKey, scanCode, flags, extraInfo);
     if (flags & KEYEVENTF_KEYUP) Win32NoteKeyEvent(virtualKey, scanCode, flags);
-    if (await && WaitKeyIntake(mark, front, kKeyIntakeWaitMsecs) == KeyIntake::kUnseen)
-      keyIntakeSeen_ = false;
+    if (await) AwaitIntake(mark, front);
   }
 
   bool AcquireInputLock(U4 timeoutMsecs) override { return Win32AcquireInputLock(timeoutMsecs); }
@@ -278,10 +277,6 @@ public:
     }
     return handled;
   }
-
-private:
-  // False once the shared key state failed to follow a key (Wine at times): not awaited again.
-  bool keyIntakeSeen_ = true;
 };
 
 } // namespace

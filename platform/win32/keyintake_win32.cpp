@@ -49,9 +49,12 @@ KeyIntakeMark KeyIntakeMarkOf(const INPUT* inputs, std::size_t begin, std::size_
   const INPUT& in = inputs[last - 1];
   mark.vk = VirtualKeyOf(in);
   mark.down = IsPress(in);
-  for (std::size_t i = begin; i < last; ++i)
-    if (IsPress(inputs[i]) && VirtualKeyOf(inputs[i]) == mark.vk)
+  for (std::size_t i = begin; i < last; ++i) {
+    if (IsPress(inputs[i]) && VirtualKeyOf(inputs[i]) == mark.vk) {
       mark.toggle = (::GetKeyState(static_cast<int>(mark.vk)) & 1) ^ 1;
+      break;
+    }
+  }
   return mark;
 }
 

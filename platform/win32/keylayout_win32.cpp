@@ -127,19 +127,22 @@ bool Win32LayoutDesktop::SendQueued() {
   bool taken = true;
   for (std::size_t begin = 0, end; taken && begin < inputs.size(); begin = end) {
     // Without a shared key state (our own thread's window) nothing can be awaited.
-    bool await = joined_ && intakeSeen_;
+    bool await = joined_ && IntakeSeen();
     end = await ? KeyBatchEnd(inputs.data(), inputs.size(), begin) : inputs.size();
     KeyIntakeMark mark = KeyIntakeMarkOf(inputs.data(), begin, end);
     SendBatch(inputs.data(), begin, end);
-    if (!await) continue;
-    KeyIntake intake = WaitKeyIntake(mark, static_cast<HWND>(textTop_), kKeyIntakeWaitMsecs);
-    taken = intake == KeyIntake::kTaken || intake == KeyIntake::kUnseen;
-    // Under Wine the shared key state at times stops following the other thread; the
-    // rest of the text then goes as it would without the check.
-    if (intake == KeyIntake::kUnseen) intakeSeen_ = false;
+    if (await) taken = AwaitIntake(mark, textTop_);
   }
   queued_.clear();
   return taken;
+}
+
+bool Win32LayoutDesktop::AwaitIntake(const KeyIntakeMark& mark, void* top) {
+  KeyIntake intake = WaitKeyIntake(mark, static_cast<HWND>(top), kKeyIntakeWaitMsecs);
+  // Under Wine the shared key state at times stops following the other thread; what
+  // follows then goes as it would without the wait.
+  if (intake == KeyIntake::kUnseen) intakeSeen_ = false;
+  return intake == KeyIntake::kTaken || intake == KeyIntake::kUnseen;
 }
 
 void Win32LayoutDesktop::SendBatch(INPUT* inputs, std::size_t begin, std::size_t end) {

@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <vector>
 
+struct KeyIntakeMark;
+
 class Win32LayoutDesktop : public Desktop {
 public:
   void BeginText(HWND_T window) override;
@@ -18,6 +20,12 @@ public:
 
 protected:
   bool InText() const { return inText_; }
+  // False once the shared key state failed to follow (Wine at times): nothing more is
+  // awaited until the next text begins.
+  bool IntakeSeen() const { return intakeSeen_; }
+  // Waits until the key state shared with the receiving thread shows mark; false only when
+  // top lost the foreground or hung first.
+  bool AwaitIntake(const KeyIntakeMark& mark, void* top);
   // A key of the text: it waits for the next check of the target.
   void QueueKey(U2 vk, U2 scan, U4 flags, std::uintptr_t extraInfo);
 
