@@ -6,11 +6,13 @@
 #   tools/wine-env.sh start <build dir>   make the prefix and start the display; prints DISPLAY
 #   tools/wine-env.sh stop <build dir>    stop the prefix's wineserver and the display
 #   source tools/wine-env.sh; wine_env_setup <build dir>   same as start, exports the variables
+# TAPSTER_WINEDEBUG, when set, takes the place of Wine's silence (WINEDEBUG=-all), e.g.
+# +keyboard,+key to see how Wine translates the keys it is given.
 
 wine_env_export() {
   local dir=$1
   export WINEPREFIX="$dir/wineprefix"
-  export WINEDEBUG=-all
+  export WINEDEBUG=${TAPSTER_WINEDEBUG:--all}
   # No Mono or Gecko download dialogs in a fresh prefix.
   export WINEDLLOVERRIDES="mscoree=d;mshtml=d"
   WINE_ENV_STATE="$dir/wine-env"

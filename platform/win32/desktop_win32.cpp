@@ -4,6 +4,7 @@
 #include "platform/win32/inputrelease_win32.h"
 #include "platform/win32/keyintake_win32.h"
 #include "platform/win32/keylayout_win32.h"
+#include "platform/win32/keystateshare_win32.h"
 
 #include <windows.h>
 
@@ -58,19 +59,18 @@ public:
     MSG msg;
     PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
     DWORD self = GetCurrentThreadId();
-    if (other && other != self && AttachThreadInput(self, other, TRUE)) threads_.push_back(other);
+    if (other && other != self && AttachInputKeepingKeys(other)) threads_.push_back(other);
   }
   void Add(DWORD other) {
     DWORD self = GetCurrentThreadId();
     if (!other || other == self) return;
     for (DWORD t : threads_)
       if (t == other) return;
-    if (AttachThreadInput(self, other, TRUE)) threads_.push_back(other);
+    if (AttachInputKeepingKeys(other)) threads_.push_back(other);
   }
   ~InputAttachment() {
-    DWORD self = GetCurrentThreadId();
     for (DWORD t : threads_)
-      AttachThreadInput(self, t, FALSE);
+      DetachInputKeepingKeys(t);
   }
   InputAttachment(const InputAttachment&) = delete;
   InputAttachment& operator=(const InputAttachment&) = delete;
@@ -169,6 +169,8 @@ public:
       return 0;
     }
     HWND before = Hwnd(GetFocus());
+    // Our keys so far are taken; attaching to more threads would end the sharing anyway.
+    StopSharingKeyState();
     InputAttachment attached(::GetWindowThreadProcessId(target, nullptr));
     if (HWND front = ::GetForegroundWindow())
       attached.Add(::GetWindowThreadProcessId(front, nullptr));
@@ -207,8 +209,7 @@ public:
     // then a change of the foreground, by the next run for one, would take it along.
     HWND front = ::GetForegroundWindow();
     DWORD thread = front ? ::GetWindowThreadProcessId(front, nullptr) : 0;
-    bool await = thread && thread != ::GetCurrentThreadId() && IntakeSeen();
-    InputAttachment attached(await ? thread : 0);
+    bool await = ShareKeyState(thread) && IntakeSeen();
     INPUT in{};
     in.type = INPUT_KEYBOARD;
     in.ki.wVk = virtualKey;

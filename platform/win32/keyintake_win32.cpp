@@ -7,11 +7,6 @@ UINT VirtualKeyOf(const INPUT& in) {
 bool IsPress(const INPUT& in) {
   return !(in.ki.dwFlags & KEYEVENTF_KEYUP);
 }
-// Wine brings the lock keys in line with the X server's own state at times of its choosing,
-// so their key state may move without a key event of ours.
-bool CanMark(UINT vk) {
-  return vk && vk != VK_CAPITAL && vk != VK_NUMLOCK && vk != VK_SCROLL;
-}
 bool Shows(const KeyIntakeMark& mark) {
   SHORT state = ::GetKeyState(static_cast<int>(mark.vk));
   bool down = (state & 0x8000) != 0;
@@ -43,7 +38,7 @@ std::size_t KeyBatchEnd(const INPUT* inputs, std::size_t count, std::size_t begi
 KeyIntakeMark KeyIntakeMarkOf(const INPUT* inputs, std::size_t begin, std::size_t end) {
   KeyIntakeMark mark;
   std::size_t last = end;
-  while (last > begin && !CanMark(VirtualKeyOf(inputs[last - 1])))
+  while (last > begin && !VirtualKeyOf(inputs[last - 1]))
     --last;
   if (last == begin) return mark;
   const INPUT& in = inputs[last - 1];

@@ -2,6 +2,7 @@
 #include "errlog/errstack.h"
 #include "platform/win32/inputrelease_win32.h"
 #include "platform/win32/keyintake_win32.h"
+#include "platform/win32/keystateshare_win32.h"
 
 #include <windows.h>
 
@@ -53,21 +54,31 @@ void Win32LayoutDesktop::BeginText(HWND_T window) {
   DWORD thread = target ? ::GetWindowThreadProcessId(target, nullptr) : 0;
   layout_ = ::GetKeyboardLayout(thread);
   // Our thread's key state stands still while the keys go to another thread; sharing the
-  // target's input state makes GetKeyState tell the CapsLock and Shift of now. Only a
-  // thread with a message queue can share; peeking creates ours.
+  // target's input state makes GetKeyState tell the CapsLock and Shift of now.
+  ShareKeyState(thread);
+}
+
+bool Win32LayoutDesktop::ShareKeyState(unsigned long thread) {
+  DWORD self = ::GetCurrentThreadId();
+  if (!thread || thread == self) return false;
+  if (thread == joined_) return true;
+  StopSharingKeyState();
+  // Only a thread with a message queue can share; peeking creates ours.
   MSG msg;
   ::PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
-  DWORD self = ::GetCurrentThreadId();
-  if (thread && thread != self && !joined_ && ::AttachThreadInput(self, thread, TRUE))
-    joined_ = thread;
+  if (AttachInputKeepingKeys(thread)) joined_ = thread;
+  return joined_ != 0;
+}
+
+void Win32LayoutDesktop::StopSharingKeyState() {
+  if (joined_) DetachInputKeepingKeys(joined_);
+  joined_ = 0;
 }
 
 bool Win32LayoutDesktop::EndText() {
   // What came after the last check: the keys that put CapsLock and Shift back.
   bool taken = SendQueued();
   inText_ = false;
-  if (joined_) ::AttachThreadInput(::GetCurrentThreadId(), joined_, FALSE);
-  joined_ = 0;
   // The first failure of the run stays the one reported.
   if (!taken && !ErrSet) SeMErrMult("ActivateWindow", " failure", nullptr);
   return taken;

@@ -28,6 +28,11 @@ protected:
   bool AwaitIntake(const KeyIntakeMark& mark, void* top);
   // A key of the text: it waits for the next check of the target.
   void QueueKey(U2 vk, U2 scan, U4 flags, std::uintptr_t extraInfo);
+  // Detaching loses the toggles of keys still on their way: the run stays attached to the
+  // thread its keys go to until they go elsewhere, by which time all are taken. True while
+  // thread's key state is shared.
+  bool ShareKeyState(unsigned long thread);
+  void StopSharingKeyState();
 
 private:
   struct QueuedKey {
@@ -45,5 +50,5 @@ private:
   bool intakeSeen_ = true;   // the target's key state has followed our batches so far
   void* textTop_ = nullptr;  // the HWND of the top-level window the text goes to
   void* layout_ = nullptr;   // HKL of the text's window, null for the calling thread's
-  unsigned long joined_ = 0; // the thread whose input state ours shares during a text
+  unsigned long joined_ = 0; // the thread whose input state ours shares
 };

@@ -2,6 +2,7 @@
 #include "errlog/errstack.h"
 #include "platform/desktop.h"
 #include "platform/win32/keyintake_win32.h"
+#include "platform/win32/keystateshare_win32.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -270,14 +271,55 @@ TEST(KeyBatch, EndsBeforeARepeatedPressOrTooManyAndMarksItsLastKey) {
   }
   EXPECT_EQ(KeyBatchEnd(many.data(), many.size(), 0), 2 * kKeyBatchPresses);
 
-  // A lock key at the end cannot tell: the key before it does.
+  // A lock key marks by its toggle as well.
   std::vector<INPUT> tail{key('X', 0), key('X', 1), key(VK_CAPITAL, 0), key(VK_CAPITAL, 1)};
   KeyIntakeMark mark = KeyIntakeMarkOf(tail.data(), 0, tail.size());
-  EXPECT_EQ(mark.vk, UINT('X'));
+  EXPECT_EQ(mark.vk, UINT(VK_CAPITAL));
   EXPECT_FALSE(mark.down);
-  EXPECT_EQ(mark.toggle, (GetKeyState('X') & 1) ^ 1);
+  EXPECT_EQ(mark.toggle, (GetKeyState(VK_CAPITAL) & 1) ^ 1);
   // A release of a key pressed before the batch: only its going up tells.
   mark = KeyIntakeMarkOf(tail.data(), 1, 2);
+  EXPECT_EQ(mark.vk, UINT('X'));
   EXPECT_EQ(mark.toggle, -1);
-  EXPECT_EQ(KeyIntakeMarkOf(tail.data(), 2, 4).vk, 0u);
+}
+
+namespace {
+// A thread with a message queue and no windows, until it is posted WM_QUIT.
+DWORD WINAPI QueueOnly(LPVOID ready) {
+  MSG msg;
+  PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
+  SetEvent(ready);
+  while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+  }
+  return 0;
+}
+void SetCapsLockToggle(bool on) {
+  BYTE state[256];
+  GetKeyboardState(state);
+  state[VK_CAPITAL] = on ? 1 : 0;
+  SetKeyboardState(state);
+}
+} // namespace
+
+TEST(KeyStateShare, AttachingKeepsTheKeyStateAndADetachedThreadsStaleCopyIsNotUsed) {
+  HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  DWORD other = 0;
+  HANDLE thread = CreateThread(nullptr, 0, QueueOnly, ready, 0, &other);
+  ASSERT_EQ(WaitForSingleObject(ready, 10000), WAIT_OBJECT_0);
+  MSG msg;
+  PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
+
+  SetCapsLockToggle(true);
+  ASSERT_TRUE(AttachInputKeepingKeys(other));
+  EXPECT_EQ(GetKeyState(VK_CAPITAL) & 1, 1) << "the attachment reset CapsLock";
+  DetachInputKeepingKeys(other);
+  SetCapsLockToggle(false); // what a detached thread may be left with
+  ASSERT_TRUE(AttachInputKeepingKeys(other));
+  EXPECT_EQ(GetKeyState(VK_CAPITAL) & 1, 1) << "the shared state did not carry over";
+  DetachInputKeepingKeys(other);
+  SetCapsLockToggle(false);
+
+  PostThreadMessageA(other, WM_QUIT, 0, 0);
+  Join(thread);
+  CloseHandle(ready);
 }
