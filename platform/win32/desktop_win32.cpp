@@ -55,9 +55,6 @@ template <typename Call> int CopyText(char* buffer, int maxCount, Call call) {
 class InputAttachment {
 public:
   explicit InputAttachment(DWORD other) {
-    // Only a thread with a message queue can be attached; peeking creates ours.
-    MSG msg;
-    PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
     DWORD self = GetCurrentThreadId();
     if (other && other != self && AttachInputKeepingKeys(other)) threads_.push_back(other);
   }

@@ -63,9 +63,6 @@ bool Win32LayoutDesktop::ShareKeyState(unsigned long thread) {
   if (!thread || thread == self) return false;
   if (thread == joined_) return true;
   StopSharingKeyState();
-  // Only a thread with a message queue can share; peeking creates ours.
-  MSG msg;
-  ::PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
   if (AttachInputKeepingKeys(thread)) joined_ = thread;
   return joined_ != 0;
 }

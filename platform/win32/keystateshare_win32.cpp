@@ -11,6 +11,9 @@ int attached_count = 0;
 } // namespace
 
 bool AttachInputKeepingKeys(DWORD other) {
+  // Only a thread with a message queue can be attached; peeking creates ours.
+  MSG msg;
+  ::PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
   BYTE state[256];
   bool known = attached_count == 0 && last_shared_known;
   if (known)
