@@ -76,6 +76,37 @@ private:
   std::vector<DWORD> threads_;
 };
 
+constexpr DWORD kMouseButtons = MOUSEEVENTF_LEFTDOWN | MOUSEEVENTF_LEFTUP | MOUSEEVENTF_RIGHTDOWN |
+                                MOUSEEVENTF_RIGHTUP | MOUSEEVENTF_MIDDLEDOWN | MOUSEEVENTF_MIDDLEUP;
+
+const INPUT* LastClick(const std::vector<INPUT>& records) {
+  for (auto r = records.rbegin(); r != records.rend(); ++r)
+    if (r->type == INPUT_MOUSE && (r->mi.dwFlags & kMouseButtons)) return &*r;
+  return nullptr;
+}
+
+// The pixel an absolute coordinate was normalised from (rounded down) is the one it names.
+LONG PixelOf(LONG normalised, int size) {
+  if (size <= 1) return 0;
+  return static_cast<LONG>((static_cast<long long>(normalised) * (size - 1) + 65534) / 65535);
+}
+
+// The thread of the window the record clicks in; 0 when none.
+DWORD ThreadAt(const INPUT& click) {
+  POINT at;
+  if (click.mi.dwFlags & MOUSEEVENTF_ABSOLUTE) {
+    at.x = PixelOf(click.mi.dx, ::GetSystemMetrics(SM_CXSCREEN));
+    at.y = PixelOf(click.mi.dy, ::GetSystemMetrics(SM_CYSCREEN));
+  } else if (!::GetCursorPos(&at)) {
+    return 0;
+  } else if (click.mi.dwFlags & MOUSEEVENTF_MOVE) {
+    at.x += click.mi.dx;
+    at.y += click.mi.dy;
+  }
+  HWND window = ::WindowFromPoint(at);
+  return window ? ::GetWindowThreadProcessId(window, nullptr) : 0;
+}
+
 class Win32Desktop final : public Win32LayoutDesktop {
 public:
   HWND_T FindWindowA(const char* className, const char* title) override {
@@ -239,11 +270,17 @@ public:
       r.mi.time = inputs[i].time;
       r.mi.dwExtraInfo = inputs[i].dwExtraInfo;
     }
+    // Buttons reach the window under the pointer only as its thread takes them; until then
+    // a change of the foreground, by the next run for one, could put another window there.
+    const INPUT* clicking = LastClick(records);
+    bool await = clicking && ShareKeyState(ThreadAt(*clicking)) && IntakeSeen();
+    KeyIntakeMark mark = clicking ? MouseIntakeMarkOf(clicking->mi.dwFlags) : KeyIntakeMark{};
     for (const INPUT& r : records)
       if (r.type == INPUT_MOUSE) Win32NoteMouseDowns(r.mi.dwFlags);
     U4 sent = ::SendInput(count, records.data(), sizeof(INPUT));
     for (U4 i = 0; i < sent; ++i)
       if (records[i].type == INPUT_MOUSE) Win32NoteMouseUps(records[i].mi.dwFlags);
+    if (await && sent == count) AwaitIntake(mark, nullptr);
     return sent;
   }
 

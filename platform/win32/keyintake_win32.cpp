@@ -53,6 +53,27 @@ KeyIntakeMark KeyIntakeMarkOf(const INPUT* inputs, std::size_t begin, std::size_
   return mark;
 }
 
+KeyIntakeMark MouseIntakeMarkOf(DWORD mouseFlags) {
+  // A record's button events come in this order, each a press and then a release.
+  static const struct {
+    DWORD down, up;
+    UINT vk;
+  } kButtons[] = {{MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP, VK_LBUTTON},
+                  {MOUSEEVENTF_RIGHTDOWN, MOUSEEVENTF_RIGHTUP, VK_RBUTTON},
+                  {MOUSEEVENTF_MIDDLEDOWN, MOUSEEVENTF_MIDDLEUP, VK_MBUTTON}};
+  KeyIntakeMark mark;
+  for (const auto& b : kButtons) {
+    if (!(mouseFlags & (b.down | b.up))) continue;
+    mark.vk = b.vk;
+    // Swapped buttons: the key state names the button by what it does.
+    if (b.vk != VK_MBUTTON && ::GetSystemMetrics(SM_SWAPBUTTON))
+      mark.vk = b.vk == VK_LBUTTON ? VK_RBUTTON : VK_LBUTTON;
+    mark.down = !(mouseFlags & b.up);
+    mark.toggle = (mouseFlags & b.down) ? (::GetKeyState(static_cast<int>(mark.vk)) & 1) ^ 1 : -1;
+  }
+  return mark;
+}
+
 KeyIntake WaitKeyIntake(const KeyIntakeMark& mark, HWND top, DWORD timeoutMsecs) {
   if (!mark.vk) return KeyIntake::kTaken;
   DWORD start = ::GetTickCount();

@@ -25,6 +25,10 @@ std::size_t KeyBatchEnd(const INPUT* inputs, std::size_t count, std::size_t begi
 // Read before the batch [begin, end) goes out.
 KeyIntakeMark KeyIntakeMarkOf(const INPUT* inputs, std::size_t begin, std::size_t end);
 
+// The same for the buttons of one mouse record (its dwFlags): the last button event it
+// makes; read before the record goes out.
+KeyIntakeMark MouseIntakeMarkOf(DWORD mouseFlags);
+
 // Far longer than a window needs to take a batch.
 inline constexpr DWORD kKeyIntakeWaitMsecs = 500;
 

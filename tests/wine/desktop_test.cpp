@@ -323,3 +323,61 @@ TEST(KeyStateShare, AttachingKeepsTheKeyStateAndADetachedThreadsStaleCopyIsNotUs
   Join(thread);
   CloseHandle(ready);
 }
+
+namespace {
+// A window of a thread of its own at 100,100; sent WM_APP, it answers with the clicks it
+// has taken. Sent messages come before queued input, so a click still queued is not counted.
+LRESULT CALLBACK CountClicks(HWND w, UINT msg, WPARAM wp, LPARAM lp) {
+  static LRESULT taken = 0;
+  if (msg == WM_LBUTTONUP) ++taken;
+  if (msg == WM_APP) return taken;
+  return DefWindowProcA(w, msg, wp, lp);
+}
+DWORD WINAPI ClickWindow(LPVOID shown) {
+  WNDCLASSA wc{};
+  wc.lpfnWndProc = CountClicks;
+  wc.hInstance = GetModuleHandleA(nullptr);
+  wc.lpszClassName = "DesktopTestClicks";
+  RegisterClassA(&wc);
+  HWND w = CreateWindowExA(WS_EX_TOPMOST, "DesktopTestClicks", "Desktop Test Clicks", WS_POPUP, 100,
+                           100, 200, 150, nullptr, nullptr, wc.hInstance, nullptr);
+  ShowWindow(w, SW_SHOWNORMAL);
+  SetEvent(shown);
+  MSG msg;
+  while (GetMessageA(&msg, nullptr, 0, 0) > 0)
+    DispatchMessageA(&msg);
+  DestroyWindow(w);
+  return 0;
+}
+} // namespace
+
+TEST(MouseIntake, AClickReturnsOnceTheWindowsThreadTookIt) {
+  KeyIntakeMark mark = MouseIntakeMarkOf(MOUSEEVENTF_LEFTDOWN | MOUSEEVENTF_LEFTUP);
+  EXPECT_EQ(mark.vk, UINT(GetSystemMetrics(SM_SWAPBUTTON) ? VK_RBUTTON : VK_LBUTTON));
+  EXPECT_FALSE(mark.down);
+  EXPECT_EQ(mark.toggle, (GetKeyState(int(mark.vk)) & 1) ^ 1) << "a press in the record toggles";
+  EXPECT_EQ(MouseIntakeMarkOf(MOUSEEVENTF_LEFTUP | MOUSEEVENTF_MIDDLEDOWN).vk, UINT(VK_MBUTTON));
+  EXPECT_EQ(MouseIntakeMarkOf(MOUSEEVENTF_MOVE).vk, 0u);
+
+  HANDLE shown = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  DWORD thread = 0;
+  HANDLE t = CreateThread(nullptr, 0, ClickWindow, shown, 0, &thread);
+  ASSERT_EQ(WaitForSingleObject(shown, 10000), WAIT_OBJECT_0);
+  CloseHandle(shown);
+  Desktop& d = PlatformDesktop();
+  int cx = d.GetSystemMetrics(kSmCxScreen), cy = d.GetSystemMetrics(kSmCyScreen);
+  MouseInputRecord click;
+  click.dx = 150 * 65535 / (cx - 1); // the pixel 150,150 inside the window
+  click.dy = 150 * 65535 / (cy - 1);
+  click.dwFlags =
+      kMouseEventfMove | kMouseEventfAbsolute | kMouseEventfLeftDown | kMouseEventfLeftUp;
+  for (LONG want = 1; want <= 3; ++want) {
+    ASSERT_EQ(d.SendInput(1, &click, sizeof click), 1u);
+    DWORD_PTR taken = 0;
+    ASSERT_TRUE(SendMessageTimeoutA(FindWindowA("DesktopTestClicks", nullptr), WM_APP, 0, 0,
+                                    SMTO_BLOCK, 10000, &taken));
+    EXPECT_EQ(LONG(taken), want) << "returned before the window's thread took the click";
+  }
+  PostThreadMessageA(thread, WM_QUIT, 0, 0);
+  Join(t);
+}
