@@ -36,6 +36,26 @@ text_case() {
 }
 
 case $case_name in
+gtk)
+  # A GTK entry takes the text as written on an AZERTY layout while a terminal had the
+  # focus; zenity prints the entry when Enter closes it.
+  command -v zenity >/dev/null || { echo "zenity missing"; exit 77; }
+  sway_start "$work/sway" fr
+  foot_window one "$work/one.txt"
+  : >"$work/entry.txt"
+  [ "$(id -u)" -ne 0 ] || chown "$SWAY_USER:" "$work/entry.txt"
+  sway_as_user env -i HOME="$SWAY_DIR" XDG_RUNTIME_DIR="$SWAY_RUNTIME" PATH="$PATH" \
+    WAYLAND_DISPLAY=wayland-1 GDK_BACKEND=wayland NO_AT_BRIDGE=1 \
+    zenity --entry --title "Gtk Entry" --text "Type" >"$work/entry.txt" 2>"$work/zenity.log" &
+  SWAY_PIDS+=($!)
+  wait_for "[ \$(sway_views 'Gtk Entry') -ge 1 ]" || fail "no zenity window: $(head -3 "$work/zenity.log")"
+  swaymsg_q "[title=^one\$] focus" >/dev/null
+  text='Hello, World _+:*?[]=-;.,09 az AZ'
+  run "Class:zenity/'$text'" "Gtk Entry/Enter"
+  [ "$(status)" = 0 ] || fail "status $(status)"
+  wait_text "$work/entry.txt" "$text" || fail "the entry got [$(cat "$work/entry.txt")]"
+  [ ! -s "$work/one.txt" ] || fail "one got [$(cat "$work/one.txt")]"
+  ;;
 text-us) text_case us ;;
 text-de) text_case de ;;
 text-fr) text_case fr ;;
