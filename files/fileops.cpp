@@ -445,3 +445,17 @@ bool FileWriteBf(const char* fn, const void* bf, U4 cnt, U1 ioc) {
   FLClose(fd);
   return !ErrSet;
 }
+
+void CopyMRFsToHD() {
+  if (ErrSet) return;
+  LogStMult("Copy MRFs to HD:", nullptr);
+  for (MRFD& md : mrf_tbl) {
+    if (!md.name[0]) continue;
+    char disk[kFLNameMax + 1];
+    StToStMult(disk, sizeof disk, false, "MRF_", md.name + 4, nullptr);
+    LogStMult("\t", md.name, " -> ", disk, nullptr);
+    MyCopyFile(disk, md.name, false);
+    // An error nobody reports stays pending, and the next names would not be made.
+    if (ErrSet && !ReportPendingErr()) return;
+  }
+}

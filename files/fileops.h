@@ -14,6 +14,9 @@ bool DelFile(const char* fn);
 // followed.
 bool DelDirectory(const char* dir, bool recursive);
 
+// Every memory-resident file copied to disk as "MRF_" and the rest of its name.
+void CopyMRFsToHD();
+
 // A whole file in a new tracked buffer of its size plus a closing zero byte (FreeSP);
 // *len receives the size.
 char* FileReadBf(const char* fn, U4* len);

@@ -19,11 +19,6 @@
 #include <emmintrin.h>
 #endif
 
-const char TRM_CRLF[] = "\r\n";
-const char TRM_LF[] = "\n";
-const char TRM_CR[] = "\r";
-
-FLDF fldf_tbl[kFLDFSlots];
 I4 open_files_cnt = 0;
 I4 open_files_cnt_hi = 0;
 
@@ -114,25 +109,6 @@ bool CheckWrite(const char* op, FLDF* fd) {
   return true;
 }
 } // namespace
-
-const char* TrmOfName(const char* fn) {
-  const U4 len = StLen(fn);
-  if (len >= 3 && fn[len - 3] == '.' && (fn[len - 2] | 0x20) == 's' && (fn[len - 1] | 0x20) == 'h')
-    return TRM_LF;
-  if (IsImageFN(fn) || IsAudioFN(fn) || IsVideoFN(fn)) return nullptr;
-  return TRM_CRLF;
-}
-
-FLDF* FreeFLDFSlot() {
-  for (FLDF& slot : fldf_tbl)
-    if (!slot.name[0]) return &slot;
-  return nullptr;
-}
-
-bool IsMRFName(const char* fn) {
-  return fn && (fn[0] | 0x20) == 'm' && (fn[1] | 0x20) == 'r' && (fn[2] | 0x20) == 'f' &&
-         fn[3] == ':';
-}
 
 std::FILE* MyFOpen(const char* fn, const char* mode) {
   std::FILE* fp = std::fopen(fn, mode);
@@ -764,22 +740,4 @@ const char* FileTrm(const char* fn, bool dflt) {
   }
   if (!found && dflt) found = TrmOfName(fn);
   return found;
-}
-
-const char* BfTrm(const void* bf, U4 cnt) {
-  if (!bf || cnt == 0) return nullptr;
-  const U1* p = static_cast<const U1*>(bf);
-  if (cnt == kAllU4) {
-    for (; *p; ++p) {
-      if (*p == '\n') return TRM_LF;
-      if (*p == '\r' && p[1] == '\n') return TRM_CRLF;
-    }
-    return nullptr;
-  }
-  if (p[cnt - 1] == '\n') return cnt >= 2 && p[cnt - 2] == '\r' ? TRM_CRLF : TRM_LF;
-  for (U4 i = 0; i < cnt; ++i) {
-    if (p[i] == '\n') return TRM_LF;
-    if (p[i] == '\r' && i + 1 < cnt && p[i + 1] == '\n') return TRM_CRLF;
-  }
-  return nullptr;
 }

@@ -1,73 +1,14 @@
 #include "files/fname.h"
 
 #include "errlog/errstack.h"
+#include "files/fltable.h"
 #include "files/ftest.h"
-#include "files/mrf.h"
 #include "platform/fs.h"
 #include "platform/stdstreams.h"
 #include "text/strbuild.h"
 
 #include <cstdlib>
 #include <cstring>
-
-namespace {
-bool IsSep(char c) {
-  return c == '\\' || c == '/';
-}
-bool HasDrive(const char* fn) {
-  const char c = char(fn[0] | 0x20);
-  return c >= 'a' && c <= 'z' && fn[1] == ':';
-}
-// Index just past the last separator (or past "X:"), 0 when there is neither.
-U4 NameStart(const char* fn) {
-  U4 start = HasDrive(fn) ? 2 : 0;
-  for (U4 i = start; fn[i]; ++i)
-    if (IsSep(fn[i])) start = i + 1;
-  return start;
-}
-char* Put(char* bf, U4 bfsz, const char* st, U4 len) {
-  if (!bf || bfsz == 0) return nullptr;
-  if (len >= bfsz) len = bfsz - 1;
-  std::memmove(bf, st, len);
-  bf[len] = '\0';
-  return bf;
-}
-} // namespace
-
-const char* FileExt(const char* fn) {
-  if (!fn) return nullptr;
-  const char* dot = std::strrchr(fn + NameStart(fn), '.');
-  return dot ? dot + 1 : nullptr;
-}
-
-char* FileNoExt(const char* fn, char* bf, U4 bfsz) {
-  if (!fn) return nullptr;
-  const char* ext = FileExt(fn);
-  return Put(bf, bfsz, fn, ext ? U4(ext - 1 - fn) : StLen(fn));
-}
-
-const char* FileNamePart(const char* fn) {
-  return fn ? fn + NameStart(fn) : nullptr;
-}
-
-char* FileDirPart(const char* fn, char* bf, U4 bfsz) {
-  if (!fn) return nullptr;
-  const U4 start = NameStart(fn);
-  if (start == 2 && HasDrive(fn) && !IsSep(fn[1])) return Put(bf, bfsz, fn, 2);
-  if (start <= 1) return nullptr; // no separator, or only the first character
-  if (start == 2 && IsSep(fn[0]) && IsSep(fn[1])) return nullptr;
-  return Put(bf, bfsz, fn, start - 1);
-}
-
-char* FileDirPartBS(const char* fn, char* bf, U4 bfsz) {
-  if (!FileDirPart(fn, bf, bfsz)) return nullptr;
-  const U4 len = StLen(bf);
-  if (len + 1 < bfsz) {
-    bf[len] = PlatformDirSep();
-    bf[len + 1] = '\0';
-  }
-  return bf;
-}
 
 char* MyGetCwd(bool with_drive, char* bf, U4 bfsz) {
   if (ErrSet || !bf || bfsz == 0) return nullptr;
@@ -77,17 +18,17 @@ char* MyGetCwd(bool with_drive, char* bf, U4 bfsz) {
     return nullptr;
   }
   U4 len = StLen(cwd);
-  if (len > 1 && IsSep(cwd[len - 1]) && !(len == 3 && HasDrive(cwd))) cwd[--len] = '\0';
-  if (len == 3 && HasDrive(cwd)) cwd[--len] = '\0'; // "C:\" is written "C:"
-  const char* from = !with_drive && HasDrive(cwd) ? cwd + 2 : cwd;
-  return Put(bf, bfsz, from, StLen(from));
+  if (len > 1 && IsDirSep(cwd[len - 1]) && !(len == 3 && HasDriveLetter(cwd))) cwd[--len] = '\0';
+  if (len == 3 && HasDriveLetter(cwd)) cwd[--len] = '\0'; // "C:\" is written "C:"
+  const char* from = !with_drive && HasDriveLetter(cwd) ? cwd + 2 : cwd;
+  return CopyNamePart(bf, bfsz, from, StLen(from));
 }
 
 const char* MyGetDrive() {
   static char drive[3];
   char cwd[kFLNameMax + 1];
   drive[0] = '\0';
-  if (PlatformHasDrives() && PlatformGetCwd(cwd, sizeof cwd) && HasDrive(cwd)) {
+  if (PlatformHasDrives() && PlatformGetCwd(cwd, sizeof cwd) && HasDriveLetter(cwd)) {
     drive[0] = cwd[0];
     drive[1] = ':';
     drive[2] = '\0';
@@ -97,7 +38,7 @@ const char* MyGetDrive() {
 
 bool ChangeDriveAndDirectory(const char* path) {
   if (ErrSet || !path) return false;
-  if (HasDrive(path) && PlatformHasDrives()) {
+  if (HasDriveLetter(path) && PlatformHasDrives()) {
     if (!PlatformChDrive(path[0])) {
       const char letter[2] = {path[0], '\0'};
       SeMErrMult("Failure changing to drive ", letter, ":", nullptr);
@@ -123,11 +64,11 @@ char* FindFileInPath_MyBf(const char* fn, bool report, char* bf, U4 bfsz) {
     char* next = end ? end + 1 : dir + StLen(dir);
     if (end) *end = '\0';
     U4 len = StLen(dir);
-    while (len > 1 && IsSep(dir[len - 1]))
+    while (len > 1 && IsDirSep(dir[len - 1]))
       dir[--len] = '\0';
     if (len > 0) {
       const char sep[2] = {PlatformDirSep(), '\0'};
-      StToStMult(bf, bfsz, false, dir, IsSep(dir[len - 1]) ? "" : sep, fn, nullptr);
+      StToStMult(bf, bfsz, false, dir, IsDirSep(dir[len - 1]) ? "" : sep, fn, nullptr);
       if (FileExists(bf, false)) return bf;
     }
     dir = next;
@@ -144,7 +85,7 @@ char* FullPath(const char* fspec, bool with_drive, char* bf, U4 bfsz) {
   if (redirect_links && FileIsLink(fspec)) {
     if (!ReadLink(fspec, target, sizeof target)) return nullptr;
     // A relative target is relative to the link's own folder.
-    const bool absolute = IsSep(target[0]) || (HasDrive(target) && IsSep(target[2]));
+    const bool absolute = IsDirSep(target[0]) || (HasDriveLetter(target) && IsDirSep(target[2]));
     char dir[kFLNameMax + 1];
     if (!absolute && FileDirPart(fspec, dir, sizeof dir)) {
       const char sep[2] = {PlatformDirSep(), '\0'};
@@ -155,10 +96,10 @@ char* FullPath(const char* fspec, bool with_drive, char* bf, U4 bfsz) {
     }
   }
   if (!*fspec) return MyGetCwd(with_drive, bf, bfsz);
-  if (IsMRFName(fspec)) return Put(bf, bfsz, fspec, StLen(fspec));
+  if (IsMRFName(fspec)) return CopyNamePart(bf, bfsz, fspec, StLen(fspec));
   char full[kFLNameMax + 1];
   if (!PlatformFullPath(fspec, full, sizeof full))
     StToStMult(full, sizeof full, false, fspec, nullptr);
-  const char* from = !with_drive && HasDrive(full) ? full + 2 : full;
-  return Put(bf, bfsz, from, StLen(from));
+  const char* from = !with_drive && HasDriveLetter(full) ? full + 2 : full;
+  return CopyNamePart(bf, bfsz, from, StLen(from));
 }

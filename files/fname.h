@@ -1,14 +1,7 @@
-// File names: their parts, the current directory, full paths and the command path.
+// File names: the current directory, full paths and the command path; their parts are in
+// files/nameparts.h, included here.
 #pragma once
-#include "base/types.h"
-
-// Parts of a name; both separators count, and "C:f" has the folder "C:". None of them
-// fails; a null name gives null.
-const char* FileExt(const char* fn);
-char* FileNoExt(const char* fn, char* bf, U4 bfsz);
-const char* FileNamePart(const char* fn);
-char* FileDirPart(const char* fn, char* bf, U4 bfsz);
-char* FileDirPartBS(const char* fn, char* bf, U4 bfsz);
+#include "files/nameparts.h"
 
 // The current directory without a trailing separator; without the drive unless with_drive.
 char* MyGetCwd(bool with_drive, char* bf, U4 bfsz);

@@ -1,9 +1,9 @@
 #include "files/ftest.h"
 
 #include "errlog/errstack.h"
-#include "files/fldf.h"
-#include "files/fname.h"
+#include "files/fltable.h"
 #include "files/mrf.h"
+#include "files/nameparts.h"
 #include "files/reparsetag.h"
 #include "platform/syserr.h"
 #include "text/numfmt.h"

@@ -3,8 +3,6 @@
 #include "base/settings.h"
 #include "errlog/errstack.h"
 #include "errlog/logline.h"
-#include "files/fileops.h"
-#include "files/fname.h"
 #include "mem/tracked.h"
 #include "text/match.h"
 #include "text/numfmt.h"
@@ -64,14 +62,6 @@ U4 RecordsBefore(const MRFD* md, U8 pos) {
   return n;
 }
 } // namespace
-
-const char* TrmPrintable(const char* trm) {
-  if (!trm) return "none";
-  if (std::strcmp(trm, "\r\n") == 0) return "\\r\\n";
-  if (std::strcmp(trm, "\n") == 0) return "\\n";
-  if (std::strcmp(trm, "\r") == 0) return "\\r";
-  return trm;
-}
 
 MRFD* FindMRF(const char* fn, bool report) {
   if (fn)
@@ -358,20 +348,6 @@ bool RenameMRF(MRFD* md, const char* newfn) {
   }
   StToStMult(md->name, sizeof md->name, false, newfn, nullptr);
   return true;
-}
-
-void CopyMRFsToHD() {
-  if (ErrSet) return;
-  LogStMult("Copy MRFs to HD:", nullptr);
-  for (MRFD& md : mrf_tbl) {
-    if (!md.name[0]) continue;
-    char disk[kFLNameMax + 1];
-    StToStMult(disk, sizeof disk, false, "MRF_", md.name + 4, nullptr);
-    LogStMult("\t", md.name, " -> ", disk, nullptr);
-    MyCopyFile(disk, md.name, false);
-    // An error nobody reports stays pending, and the next names would not be made.
-    if (ErrSet && !ReportPendingErr()) return;
-  }
 }
 
 void DumpMRFs(U1 level) {

@@ -1,7 +1,7 @@
 // Memory-resident files: named files ("MRF:..." ) that live in the program's memory and
 // are served through the ordinary buffered handles.
 #pragma once
-#include "files/fldf.h"
+#include "files/fltable.h"
 
 inline constexpr U4 kMRFSlots = 200;
 inline constexpr U4 kMRFFirstBfSz = 1048544;
@@ -39,5 +39,4 @@ U1 MRFOpenState(const MRFD* md);
 bool DeleteMRF(const char* fn);
 // Gives an MRF a new "MRF:" name.
 bool RenameMRF(MRFD* md, const char* newfn);
-void CopyMRFsToHD();
 void DumpMRFs(U1 level);

@@ -1,10 +1,13 @@
-// Counters of tracked memory by kind with their peak values, the memory report lines, the
-// leak slots and the process's own memory figure.
+// Counters of tracked memory by kind with their peak values, and the memory figures of the
+// process and the machine.
 #pragma once
-#include "mem/tracked.h"
+#include "mem/memdsc.h"
 
-// Stored bytes (descriptors not counted) and blocks by kind; _hi are peak values. The
-// program-wide pgm_alloc_mem_cnt and pgm_alloc_mem are in mem/tracked.h.
+#include <cstdint>
+
+// Stored bytes (descriptors not counted) and blocks by kind; _hi are peak values.
+extern U4 pgm_alloc_mem_cnt; // live tracked blocks of every kind
+extern U8 pgm_alloc_mem;     // and their stored bytes
 extern U4 pgm_alloc_mem_cnt_hi;
 extern U8 pgm_alloc_mem_hi, pgm_alloc_mem_lo;
 
@@ -24,17 +27,14 @@ extern U4 &pgm_mrf_mem_cnt, &pgm_mrf_mem_cnt_hi;
 extern U8 &pgm_mrf_mem, &pgm_mrf_mem_hi;
 extern U4 &pgm_zl_mem_cnt, &pgm_zl_mem_cnt_hi;
 extern U8 &pgm_zl_mem, &pgm_zl_mem_hi;
+// Lowest and highest user pointer of any heap block handed out; they never shrink.
+extern std::uintptr_t pgm_malloc_pt_lo;
+extern std::uintptr_t pgm_malloc_pt_hi;
 // The process's memory at the last measurement.
 extern U8 proc_mem, proc_mem_hi, proc_mem_lo;
 
-// A block of pt's descriptor came into use (oldsz 0) or was resized from oldsz in place.
-void UpdateMemDataAlloc(void* pt, U4 oldsz);
-// pt's block is about to be released, parked or flagged freed. A counter that would go
-// below zero ends the program.
-void UpdateMemDataFree(void* pt);
-
-// The books kept inline for the allocator's fast paths; UpdateMemDataAlloc and
-// UpdateMemDataFree do the same for every kind.
+// The books kept inline for the allocator's fast paths; its general path does the same
+// for every kind.
 [[noreturn]] void MemBooksInconsistent(const char* msg);
 TAP_HOT bool IsHeapKind(U1 kind) {
   return kind < kMemKinds && kind != LPM;
@@ -67,25 +67,7 @@ TAP_HOT void BookHeapFree(U1 kind, U4 sz) {
   b.mem -= sz;
 }
 
-// The process's memory use in bytes (0 after a failed measurement, which is not retried).
-// Runs a command and returns its standard output in a tracked buffer (FreeSP), or null with
-// the error pending; installed at start-up from the child-process layer. Without it the
-// measuring program is not asked.
-extern char* (*memgauge_run_hook)(const char* cmd, U4* size);
-U8 Memgauge();
-U8 MemgaugeKB();
 U8 TotalPhysMemory();
 U8 TotalPhysMemoryKB();
 U8 TotalVirtualMemory();
 U8 TotalVirtualMemoryKB();
-
-// One log line with the counters that changed since the last one; with list_lpm the LPM
-// block and its live blocks (list_freed: freed ones too).
-void LogMemInfo(const char* text, bool list_lpm, bool list_freed);
-// The reuse rings into the log; list_blocks names every waiting block.
-void DumpUsedMem(const char* text, bool list_blocks);
-
-// Leak checks on a developer machine: save the counters under id, later log what grew.
-void SaveMemLeakInfo(const char* id, bool with_proc_mem);
-bool LogMemLeakInfo(const char* id, bool proc_growth_only, const char* extra);
-void LogMemLeakInfoReset();

@@ -1,7 +1,7 @@
 // The LPM pool: one block reserved once and carved up like a stack for short-lived texts.
 // Save lpm_block_x before a piece of work and hand it to ResetLPM afterwards.
 #pragma once
-#include "mem/tracked.h"
+#include "mem/memdsc.h"
 
 extern U1* lpm_block;     // null until reserved
 extern U1* lpm_block_end; // lpm_block + lpm_block_sz

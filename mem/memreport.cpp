@@ -1,4 +1,6 @@
 // The memory reports of the program log: changed counters, reuse rings, leak checks.
+#include "mem/memreport.h"
+
 #include "base/settings.h"
 #include "errlog/errstack.h"
 #include "errlog/pgmlog.h"
@@ -6,7 +8,9 @@
 #include "files/fldf.h"
 #include "mem/accounting.h"
 #include "mem/lpm.h"
+#include "mem/memgauge.h"
 #include "mem/reuse.h"
+#include "mem/tracked.h"
 #include "text/numbers.h"
 
 #include <cstdio>

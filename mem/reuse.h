@@ -1,7 +1,7 @@
 // Reuse rings: freed heap blocks wait here by size class and are handed out again instead
 // of going back to the runtime heap.
 #pragma once
-#include "mem/tracked.h"
+#include "mem/memdsc.h"
 
 #include <bit>
 

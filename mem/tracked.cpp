@@ -7,11 +7,11 @@
 #include "errlog/logline.h"
 #include "errlog/stacktrace.h"
 #include "mem/accounting.h"
+#include "mem/blockbooks.h"
 #include "mem/lpm.h"
 #include "mem/poison.h"
 #include "mem/reuse.h"
 #include "text/numfmt.h"
-#include "text/strbuild.h"
 #include "time/clock.h"
 
 #include <atomic>
@@ -25,8 +25,6 @@
 const char* (*mem_code_location_hook)() = nullptr;
 U1 pgm_alloc_id = PERSISTENT;
 bool alloc_busy = false;
-std::uintptr_t pgm_malloc_pt_lo = UINTPTR_MAX;
-std::uintptr_t pgm_malloc_pt_hi = 0;
 
 namespace {
 
@@ -494,14 +492,6 @@ U4 PtSize(const void* pt, bool check) {
   return d ? d->sz : 0;
 }
 
-const char* AllocIdName(U1 kind) {
-  static const char* const names[] = {"PERSISTENT", "TRANSITORY", "LPM", "MRF", "ZL"};
-  if (kind < 5) return names[kind];
-  static char other[32];
-  std::snprintf(other, sizeof other, "ALLOC_ID_?%u", unsigned{kind});
-  return other;
-}
-
 const char* MemDscText(const void* pt) {
   static char bf[301];
   if (!pt) return "(NULL)";
@@ -575,7 +565,7 @@ void* MoveBlock(void* pt, const memdsc* d, U4 newsz, U4 oldsz) {
               " callers=", StackCallers_STC(), nullptr);
   }
   const U4 keep = want < oldsz ? want : oldsz;
-  BfBf(np, PtSize(np, false), pt, keep);
+  std::memcpy(np, pt, keep); // the new block holds want bytes at least
   FreeSP(&pt);
   return np;
 }

@@ -2,51 +2,15 @@
 // front of it, so that a pointer handed back can be verified before it is trusted and
 // memory can be accounted for by kind.
 #pragma once
-#include "base/types.h"
+#include "mem/accounting.h"
+#include "mem/memdsc.h"
 
 #include <cstdint>
 
-// The allocator's fast paths are inlined whatever the optimiser thinks of their size.
-#if defined(__GNUC__)
-#define TAP_HOT inline __attribute__((always_inline))
-#else
-#define TAP_HOT inline
-#endif
-
-// Memory kinds (memdsc::alloc_id).
-inline constexpr U1 PERSISTENT = 0;
-inline constexpr U1 TRANSITORY = 1;
-inline constexpr U1 LPM = 2;
-inline constexpr U1 MRF = 3;
-inline constexpr U1 ZL = 4;
-
-// Signature bytes C0 D1 E2 F3 in address order while live, reversed once freed. A heap
-// block waiting on a reuse ring has an owner no more either, and a signature of its own.
-inline constexpr U4 kMemDscLive = 0xF3E2D1C0u;
-inline constexpr U4 kMemDscFreed = 0xC0D1E2F3u;
-inline constexpr U4 kMemDscParked = 0xE2F3C0D1u;
-inline constexpr U4 kMemDscSize = 32;
-inline constexpr U4 kNoLpmx = 0xFFFFFFFFu; // lpmx of a heap block
-
-struct memdsc {
-  U4 sz;       // stored size of the user area (rounded, at least the request)
-  U1 alloc_id; // memory kind
-  U1 reserved[15];
-  U4 lpmx;       // offset inside the LPM block, all ones for a heap block
-  U4 alloc_time; // 0, or the millisecond clock at allocation on a developer machine
-  U1 signature[4];
-};
-static_assert(sizeof(memdsc) == kMemDscSize, "the descriptor is an in-memory format");
-
 // The code location of the fault handlers for the range message; installed at start-up.
 extern const char* (*mem_code_location_hook)();
-extern U1 pgm_alloc_id;      // kind of the next AllocU1 block; wrappers save, set and restore it
-extern bool alloc_busy;      // AllocU1 is running: a second entry ends the program
-extern U4 pgm_alloc_mem_cnt; // live tracked blocks of every kind (mem/accounting.h)
-extern U8 pgm_alloc_mem;     // and their stored bytes
-// Lowest and highest user pointer of any heap block handed out; they never shrink.
-extern std::uintptr_t pgm_malloc_pt_lo;
-extern std::uintptr_t pgm_malloc_pt_hi;
+extern U1 pgm_alloc_id; // kind of the next AllocU1 block; wrappers save, set and restore it
+extern bool alloc_busy; // AllocU1 is running: a second entry ends the program
 
 // sz bytes of the current kind, first byte 0. Null without a message for sz 0 or a pending
 // error; null with a message when the memory cannot be had.
@@ -80,7 +44,6 @@ template <class T> inline void FreeSP(T** ppt) {
 // tracked ranges is reported, and a freed or damaged one ends the program.
 memdsc* PtMDP(const void* pt, bool check);
 U4 PtSize(const void* pt, bool check);
-const char* AllocIdName(U1 kind);
 // A tracked pointer described for debug lines (static buffer, valid until the next call).
 const char* MemDscText(const void* pt);
 

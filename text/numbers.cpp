@@ -32,23 +32,6 @@ struct DigitTable {
 };
 constexpr DigitTable kDigits;
 
-struct SingleChars {
-  char s[256][2];
-  constexpr SingleChars() : s{} {
-    for (int i = 0; i < 256; ++i) {
-      s[i][0] = static_cast<char>(i);
-      s[i][1] = 0;
-    }
-  }
-};
-constexpr SingleChars kSingles;
-
-const char* const kControlNames[32] = {
-    "<NUL>", "<SOH>", "<STX>", "<ETX>", "<EOT>", "<ENQ>", "<ACK>", "<BELL>",
-    "<BS>",  "\t",    "<LF>",  "<VT>",  "<FF>",  "<CR>",  "<SO>",  "<SI>",
-    "<DLE>", "<DC1>", "<DC2>", "<DC3>", "<DC4>", "<NAK>", "<SYN>", "<ETB>",
-    "<CAN>", "<EM>",  "<SUB>", "<ESC>", "<FS>",  "<GS>",  "<RS>",  "<US>"};
-
 constexpr U8 kTwo63 = 0x8000000000000000ull;
 
 inline U1 Fold(U1 c) {
@@ -384,12 +367,6 @@ bool IsLetterChar(U1 c) {
 }
 bool IsWordChar(U1 c) {
   return IsLetterChar(c) || IsDec(c);
-}
-
-const char* CharDisplayName(U1 c) {
-  if (c < 32) return kControlNames[c];
-  if (c == 255) return "<?>";
-  return kSingles.s[c];
 }
 
 namespace {

@@ -17,8 +17,6 @@
 extern const U1 digit_value[256]; // '0'..'9' -> 0..9, letters -> 10..35, else 255
 bool IsLetterChar(U1 c);          // A-Z a-z
 bool IsWordChar(U1 c);            // 0-9 A-Z a-z
-// How a byte is quoted in messages: "<NUL>".."<US>" ("<BELL>" for 7, a tab for 9), "<?>" for 255.
-const char* CharDisplayName(U1 c);
 
 // 64-bit parsers.
 I8 St10I8(const char* st, U1 lead = 0, U1 trail = 0, U4* pidx = nullptr, bool report = true);

@@ -3,7 +3,6 @@
 #include "text/numfmt.h"
 
 #include "errlog/errstack.h"
-#include "text/numbers.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -181,6 +180,31 @@ char* MsecsS_MyBf(I8 msecs, char* bf, U4 bfsz) {
   unsigned long long h = t / 3600, mi = t / 60 % 60, s = t % 60;
   if (h) return FmtCut(bf, bfsz, "%s%llu:%02llu:%02llu:%03llu", sign, h, mi, s, ms);
   return FmtCut(bf, bfsz, "%s%llu:%02llu:%03llu", sign, mi, s, ms);
+}
+
+namespace {
+struct SingleChars {
+  char s[256][2];
+  constexpr SingleChars() : s{} {
+    for (int i = 0; i < 256; ++i) {
+      s[i][0] = static_cast<char>(i);
+      s[i][1] = 0;
+    }
+  }
+};
+constexpr SingleChars kSingles;
+
+const char* const kControlNames[32] = {
+    "<NUL>", "<SOH>", "<STX>", "<ETX>", "<EOT>", "<ENQ>", "<ACK>", "<BELL>",
+    "<BS>",  "\t",    "<LF>",  "<VT>",  "<FF>",  "<CR>",  "<SO>",  "<SI>",
+    "<DLE>", "<DC1>", "<DC2>", "<DC3>", "<DC4>", "<NAK>", "<SYN>", "<ETB>",
+    "<CAN>", "<EM>",  "<SUB>", "<ESC>", "<FS>",  "<GS>",  "<RS>",  "<US>"};
+} // namespace
+
+const char* CharDisplayName(U1 c) {
+  if (c < 32) return kControlNames[c];
+  if (c == 255) return "<?>";
+  return kSingles.s[c];
 }
 
 char* PrintableText_MyBf(const char* st, U4 len, U4 max, char* bf, U4 bfsz) {

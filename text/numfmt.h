@@ -28,6 +28,8 @@ char* SecondsS_MyBf(I8 secs, char* bf, U4 bfsz);
 char* MinutesS_MyBf(I8 mins, char* bf, U4 bfsz);
 char* MsecsS_MyBf(I8 msecs, char* bf, U4 bfsz);
 
+// How a byte is quoted in messages: "<NUL>".."<US>" ("<BELL>" for 7, a tab for 9), "<?>" for 255.
+const char* CharDisplayName(U1 c);
 // Each byte by its display name, a tab as spaces to the next multiple of 9; at most
 // min(max, bfsz - 1) characters. `len` kAllU4: up to the terminator. "(NULL)" for a null text,
 // "??" while an error is pending.

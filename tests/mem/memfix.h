@@ -6,7 +6,10 @@
 #include "errlog/pgmlog.h"
 #include "mem/accounting.h"
 #include "mem/lpm.h"
+#include "mem/memgauge.h"
+#include "mem/memreport.h"
 #include "mem/reuse.h"
+#include "mem/tracked.h"
 
 #include <gtest/gtest.h>
 

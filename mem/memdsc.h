@@ -1,0 +1,39 @@
+// The descriptor in front of every tracked block and the memory kinds: the format that the
+// allocator, the LPM pool, the reuse rings and the books share.
+#pragma once
+#include "base/types.h"
+
+// The allocator's fast paths are inlined whatever the optimiser thinks of their size.
+#if defined(__GNUC__)
+#define TAP_HOT inline __attribute__((always_inline))
+#else
+#define TAP_HOT inline
+#endif
+
+// Memory kinds (memdsc::alloc_id).
+inline constexpr U1 PERSISTENT = 0;
+inline constexpr U1 TRANSITORY = 1;
+inline constexpr U1 LPM = 2;
+inline constexpr U1 MRF = 3;
+inline constexpr U1 ZL = 4;
+
+// Signature bytes C0 D1 E2 F3 in address order while live, reversed once freed. A heap
+// block waiting on a reuse ring has an owner no more either, and a signature of its own.
+inline constexpr U4 kMemDscLive = 0xF3E2D1C0u;
+inline constexpr U4 kMemDscFreed = 0xC0D1E2F3u;
+inline constexpr U4 kMemDscParked = 0xE2F3C0D1u;
+inline constexpr U4 kMemDscSize = 32;
+inline constexpr U4 kNoLpmx = 0xFFFFFFFFu; // lpmx of a heap block
+
+struct memdsc {
+  U4 sz;       // stored size of the user area (rounded, at least the request)
+  U1 alloc_id; // memory kind
+  U1 reserved[15];
+  U4 lpmx;       // offset inside the LPM block, all ones for a heap block
+  U4 alloc_time; // 0, or the millisecond clock at allocation on a developer machine
+  U1 signature[4];
+};
+static_assert(sizeof(memdsc) == kMemDscSize, "the descriptor is an in-memory format");
+
+// The name of a memory kind (a static text for an unknown one, valid until the next call).
+const char* AllocIdName(U1 kind);
