@@ -1,6 +1,7 @@
 #include "files/ftest.h"
 
 #include "errlog/errstack.h"
+#include "errlog/logline.h"
 #include "files/fltable.h"
 #include "files/mrf.h"
 #include "files/nameparts.h"
@@ -272,7 +273,14 @@ char* ReadLink(const char* fn, char* bf, U4 bfsz) {
   }
   const char* call = nullptr;
   U4 tag = 0;
-  if (PlatformReadLink(fn, bf, bfsz, &call, &tag)) return bf;
+  if (PlatformReadLink(fn, bf, bfsz, &call, &tag)) {
+    constexpr U4 kAppExecLink = 0x8000001B;
+    if (tag == kAppExecLink)
+      LogStMult("ReadLink", ":1:ReparseTag=", ReparseTagName(tag),
+                " IsReparseTagMicrosoft=", tag >> 31 ? "1" : "0",
+                " IsReparseTagNameSurrogate=", (tag >> 29) & 1 ? "1" : "0", nullptr);
+    return bf;
+  }
   if (!call) {
     SeMErrMult("ReparseTag=", ReparseTagName(tag), " fn=", fn, nullptr);
   } else {

@@ -51,7 +51,7 @@ bool PlatformLastErrorIsCrossDevice();
 bool PlatformLastErrorIsAccessDenied();
 
 // On failure *failed_call names the system call that failed; for a reparse point of a kind
-// without a target text it is null and *tag holds the kind.
+// without a target text it is null. *tag holds the kind of a reparse point that was read.
 bool PlatformReadLink(const char* fn, char* bf, U4 bfsz, const char** failed_call = nullptr,
                       U4* tag = nullptr);
 bool PlatformCreateLink(const char* linkfn, const char* target, bool dir);

@@ -179,6 +179,7 @@ bool PlatformReadLink(const char* fn, char* bf, U4 bfsz, const char** failed_cal
   *failed_call = "DeviceIoControl";
   if (!ok) return Fail(err);
   const auto* rd = reinterpret_cast<const ReparseData*>(raw);
+  *tag = rd->tag;
   std::string target;
   if (rd->tag == IO_REPARSE_TAG_SYMLINK) {
     const auto& s = rd->symlink;
@@ -192,7 +193,6 @@ bool PlatformReadLink(const char* fn, char* bf, U4 bfsz, const char** failed_cal
     if (!target.empty() && target.back() == '\0') target.pop_back();
   } else {
     *failed_call = nullptr;
-    *tag = rd->tag;
     return Fail(ERROR_REPARSE_TAG_INVALID);
   }
   return Copy(target, bf, bfsz);

@@ -21,20 +21,24 @@ TEST_F(Rings, IndexesWrapAtTheEndAndTheDumpCountsRight) {
   for (U4 i = 0; i < ring.maxcnt; ++i)
     held.push_back(AllocU1(kSize));
   // Each free and allocation moves both indexes one slot on: twice round the ring, the block
-  // just freed must come back every time.
+  // just freed must come back every time, by the quick way and by the logged one.
+  OpenLog();
   void* p = AllocU1(kSize);
-  for (U4 i = 0; i < 2 * ring.maxcnt + 2; ++i) {
-    void* const freed = p;
-    FreeSP(&p);
-    p = AllocU1(kSize);
-    ASSERT_EQ(p, freed) << "round " << i;
+  for (U2 dbg : {0, 1}) {
+    mem_dbg = dbg;
+    for (U4 i = 0; i < 2 * ring.maxcnt + 2; ++i) {
+      void* const freed = p;
+      FreeSP(&p);
+      p = AllocU1(kSize);
+      ASSERT_EQ(p, freed) << "round " << i << " mem_dbg=" << dbg;
+    }
   }
+  mem_dbg = 0;
   FreeSP(&p);
   for (void*& h : held)
     FreeSP(&h);
 
   // The dump shows the waiting blocks and the overflows each as itself.
-  OpenLog();
   DumpUsedMem("rings", false);
   const std::string line = "reuse_mem\\[" + std::to_string(ix) +
                            ":[^\\]]*\\] cnt=" + std::to_string(ReuseMemWaiting(ring)) +
