@@ -2,6 +2,7 @@
 
 #include "errlog/errstack.h"
 #include "platform/process.h"
+#include "text/match.h"
 
 #include <cctype>
 #include <cstdio>
@@ -96,9 +97,7 @@ void NullDeviceWords(std::string* text) {
   const size_t n = sizeof kWord - 1;
   const char* dev = PlatformNullDevice();
   for (size_t at = 0; at + n <= text->size();) {
-    bool same = true;
-    for (size_t k = 0; k < n && same; ++k)
-      same = std::tolower(static_cast<unsigned char>((*text)[at + k])) == kWord[k];
+    bool same = StPrefix(text->c_str() + at, kWord, static_cast<U4>(n), false);
     bool whole =
         same && (at == 0 || !std::isalnum(static_cast<unsigned char>((*text)[at - 1]))) &&
         (at + n == text->size() || !std::isalnum(static_cast<unsigned char>((*text)[at + n])));
