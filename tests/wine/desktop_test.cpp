@@ -381,3 +381,41 @@ TEST(MouseIntake, AClickReturnsOnceTheWindowsThreadTookIt) {
   PostThreadMessageA(thread, WM_QUIT, 0, 0);
   Join(t);
 }
+
+namespace {
+// A foreground window whose thread takes no message until released is set.
+struct Frozen {
+  HANDLE shown, released;
+  HWND window;
+};
+DWORD WINAPI FrozenWindow(LPVOID arg) {
+  auto* f = static_cast<Frozen*>(arg);
+  f->window = CreateWindowExA(WS_EX_TOPMOST, "STATIC", "Desktop Test Frozen", WS_POPUP, 100, 100,
+                              200, 150, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+  ShowWindow(f->window, SW_SHOWNORMAL);
+  SetForegroundWindow(f->window);
+  SetEvent(f->shown);
+  WaitForSingleObject(f->released, 60000);
+  DestroyWindow(f->window);
+  return 0;
+}
+} // namespace
+
+TEST(KeyIntakeWait, TellsAWindowThatAnswersFromOneThatIsStuckOrWentAway) {
+  KeyIntakeMark never;
+  never.vk = 'Q'; // down, and nothing sends it
+  never.down = true;
+  EXPECT_EQ(WaitKeyIntake(never, nullptr, 50), KeyIntake::kUnseen) << "nothing to ask";
+  EXPECT_EQ(WaitKeyIntake(never, reinterpret_cast<HWND>(0xDEAD0), 50), KeyIntake::kForegroundLost);
+
+  Frozen f{CreateEventA(nullptr, TRUE, FALSE, nullptr), CreateEventA(nullptr, TRUE, FALSE, nullptr),
+           nullptr};
+  HANDLE t = CreateThread(nullptr, 0, FrozenWindow, &f, 0, nullptr);
+  ASSERT_EQ(WaitForSingleObject(f.shown, 10000), WAIT_OBJECT_0);
+  EXPECT_EQ(GetForegroundWindow(), f.window);
+  EXPECT_EQ(WaitKeyIntake(never, f.window, 50), KeyIntake::kStuck) << "a stuck window answered";
+  SetEvent(f.released);
+  Join(t);
+  CloseHandle(f.shown);
+  CloseHandle(f.released);
+}
