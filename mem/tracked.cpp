@@ -565,7 +565,14 @@ void* MoveBlock(void* pt, const memdsc* d, U4 newsz, U4 oldsz) {
               " callers=", StackCallers_STC(), nullptr);
   }
   const U4 keep = want < oldsz ? want : oldsz;
-  std::memcpy(np, pt, keep); // the new block holds want bytes at least
+  // The new block holds want bytes at least; the copy stays bounded by what it holds.
+  const U4 room = PtSize(np, false);
+  if (keep > room) {
+    LogStack();
+    SeMErrMult("Buffer overflow: cnt=", Dec(keep).bf, " dstsz=", Dec(room).bf, nullptr);
+  } else {
+    std::memcpy(np, pt, keep);
+  }
   FreeSP(&pt);
   return np;
 }
