@@ -3,6 +3,7 @@
 #include "base/settings.h"
 #include "errlog/errstack.h"
 #include "errlog/logline.h"
+#include "platform/inputrelease.h"
 #include "platform/stackwalk.h"
 
 #include <cstdint>
@@ -389,6 +390,8 @@ void PrintStackFrames(U8 address, U8 frame, U8 stack, const void* context) {
 void CrashMe(const char* name, int mode) {
   if (crashing) std::abort();
   crashing = true;
+  // Its own messages below may wait on a full pipe or a slow log: keys go up first.
+  PlatformReleaseInputNow();
   FlushLogAlways();
   if (!daemon_pgm) {
     std::printf("CrashMe(%d) CALLED FROM %s\n", mode, name ? name : "?");

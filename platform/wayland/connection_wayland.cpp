@@ -3,6 +3,7 @@
 #include "platform/wayland/wayland_desktop.h"
 
 #include "errlog/errstack.h"
+#include "platform/inputrelease.h"
 
 #include "virtual-keyboard-unstable-v1-client-protocol.h"
 #include "wlr-foreign-toplevel-management-unstable-v1-client-protocol.h"
@@ -90,11 +91,14 @@ bool WaylandDesktop::Connect(const char* displayName) {
                "windows stay reachable through DISPLAY (TAPSTER_BACKEND=x11)";
     return false;
   }
+  ArmFaultRelease();
   StartKeyboard();
   return true;
 }
 
 WaylandDesktop::~WaylandDesktop() {
+  DisarmFaultRelease();
+  if (PlatformInputReleased()) broken_ = true;
   if (display_ && !broken_) ReleaseAllKeys();
   for (Toplevel& t : toplevels_)
     if (t.handle) zwlr_foreign_toplevel_handle_v1_destroy(t.handle);
@@ -151,6 +155,8 @@ bool WaylandDesktop::Ready() {
     SeMErrMult(problem_.c_str(), nullptr);
     return false;
   }
+  // A fault handler shut the connection down: nothing may go out on it any more.
+  if (PlatformInputReleased()) broken_ = true;
   if (broken_) return PushBroken("Wayland");
   return true;
 }

@@ -110,6 +110,9 @@ private:
   bool RoundTrip();
   bool Flush();
   bool PushBroken(const char* call);
+  // A fault handler shuts the connection down (faultrelease_wayland.cpp).
+  void ArmFaultRelease();
+  void DisarmFaultRelease();
   // Wait up to ms for done() while handling events; false at the limit or on a broken link.
   template <class Done> bool WaitFor(int ms, Done done) {
     SteadyClock::time_point end = SteadyClock::now() + std::chrono::milliseconds(ms);
@@ -158,6 +161,7 @@ private:
   zwp_virtual_keyboard_manager_v1* keyboardManager_ = nullptr;
   zwlr_virtual_pointer_manager_v1* pointerManager_ = nullptr;
   bool broken_ = false;
+  bool faultArmed_ = false;
 
   std::vector<Toplevel> toplevels_;
   HWND_T nextId_ = 1;

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # End-to-end runs of tapster on a private headless sway, against foot terminals that write
-# down what arrives. Usage: e2e.sh CASE TAPSTER BARE_COMPOSITOR WORKDIR SEAT_DEVICES
+# down what arrives. Usage: e2e.sh CASE TAPSTER BARE_COMPOSITOR WORKDIR SEAT_DEVICES FAULT_PROBE
 set -u
-case_name=$1 tapster=$2 bare=$3 work=$4
+case_name=$1 tapster=$2 bare=$3 work=$4 probe=$6
 # A desktop has a keyboard before any run's keyboard appears.
 export SEAT_DEVICES=$5
 here=$(cd "$(dirname "$0")" && pwd)
@@ -85,6 +85,42 @@ released)
   awk '/zwp_virtual_keyboard_v1@[0-9]+\.key\(/ { split($0, a, /[(,)]/); down[a[3]+0] = a[4]+0 }
        /zwp_virtual_keyboard_v1@[0-9]+\.destroy/ { for (k in down) if (down[k]) { print "held " k; bad = 1 }; seen = 1 }
        END { exit bad || !seen }' "$work/wire.txt" || fail "keys held at the end: $(grep -c 'key(' "$work/wire.txt") key events"
+  ;;
+fault)
+  # A fault mid-text with Ctrl held: the keys go up before the fault handler writes its
+  # report. The report goes to standard output, a pipe that stops being read, so the handler
+  # waits there with the run still alive. In the terminal's kitty keyboard mode every press
+  # and release arrives; 57442 is the left Ctrl, ":3" a release.
+  sway_start "$work/sway"
+  foot_window one "$work/one.txt" "printf '\\033[>11u';"
+  long=$(printf '__________%.0s' $(seq 4000))
+  for how in SEGV ABRT crash1; do
+    rm -f "$work/out.fifo" && mkfifo "$work/out.fifo"
+    cat "$work/out.fifo" >"$work/out.txt" &
+    reader=$!
+    SWAY_PIDS+=($reader)
+    # CrashMe strikes by itself, seconds into the text: time enough to block the pipe first.
+    if [ $how = crash1 ]; then
+      (cd "$work" && INPUTFAULT=$how INPUTFAULT_AFTER=20000 exec "$probe" "one/Ctrl/D" "one/'$long'") >"$work/out.fifo" 2>&1 &
+    else
+      (cd "$work" && exec "$tapster" "one/Ctrl/D" "one/'$long'") >"$work/out.fifo" 2>&1 &
+    fi
+    run_pid=$!
+    SWAY_PIDS+=($run_pid)
+    wait_for "[ \$(wc -c < '$work/one.txt') -ge 200 ]" || fail "$how: no text arrived"
+    kill -STOP $reader
+    dd if=/dev/zero of="$work/out.fifo" oflag=nonblock bs=1 count=100000 2>/dev/null
+    : >"$work/one.txt"
+    [ $how = crash1 ] || kill -$how $run_pid
+    wait_for "grep -qa '57442;[0-9]*:3u' '$work/one.txt'" 100 || fail "$how: Ctrl still down"
+    kill -0 $run_pid 2>/dev/null || fail "$how: the run ended before the check, which proves nothing"
+    kill -CONT $reader
+    wait $run_pid
+    [ $? = 1 ] || fail "$how: status not 1"
+    wait $reader
+    cat "$work"/*.err | grep -qE 'Invalid memory segment access|Abort \(|Invalid parameter fault' || fail "$how: no fault report"
+    rm -f "$work"/*.err
+  done
   ;;
 click)
   # A desktop with a mouse: the terminal holds a pointer before ours moves.

@@ -91,7 +91,8 @@ foot_window() {
 
 sway_stop() {
   local p
-  for p in "${SWAY_PIDS[@]}"; do kill "$p" 2>/dev/null; done
+  # A stopped process takes its signal only once it goes on.
+  for p in "${SWAY_PIDS[@]}"; do kill "$p" 2>/dev/null && kill -CONT "$p" 2>/dev/null; done
   for p in "${SWAY_PIDS[@]}"; do wait "$p" 2>/dev/null; done
   SWAY_PIDS=()
   # A compositor that outlives its run keeps its windows, and machines fill up with them.

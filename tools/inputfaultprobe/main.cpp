@@ -1,11 +1,12 @@
 // inputfaultprobe [tapster arguments]: runs tapster's driver on the platform's desktop,
-// and faults inside the desktop at the key event number INPUTFAULT_AFTER (1 = the first)
+// and faults inside the desktop at the key event number INPUTFAULT_AFTER (1 = the first;
+// a character typed as itself counts as one)
 // as INPUTFAULT says:
 //   crash0 / crash1 / crash2  CrashMe with that mode
 //   segv                      a write through a null pointer
 #include "app/driver.h"
-#include "platform/desktop.h"
 #include "errlog/stacktrace.h"
+#include "platform/desktop.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -67,7 +68,10 @@ public:
   bool LayoutKeyFor(U4 ch, bool caps, LayoutKey* key) override {
     return d_.LayoutKeyFor(ch, caps, key);
   }
-  bool TypeUnicodeChar(U4 ch) override { return d_.TypeUnicodeChar(ch); }
+  bool TypeUnicodeChar(U4 ch) override {
+    if (++events_ == after_) Fault();
+    return d_.TypeUnicodeChar(ch);
+  }
   bool EndText() override { return d_.EndText(); }
 
 private:
