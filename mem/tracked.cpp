@@ -314,7 +314,8 @@ TAP_HOT void* ReuseQuick(U4 sz) {
 }
 
 TAP_HOT void* CarveQuick(U4 sz) {
-  if (!lpm_block) return nullptr;
+  // A carve that calls nothing needs no registers saved: the clock's calls go the long way.
+  if (!lpm_block || zorvs_pc) return nullptr;
   const U4 x = lpm_block_x;
   const U8 stored = LpmStoredSize(sz);
   const auto reserved = static_cast<U8>(lpm_block_end - lpm_block);
@@ -332,7 +333,7 @@ TAP_HOT void* CarveQuick(U4 sz) {
   Store8(at, sz4 | U8{LPM} << 32);
   Store8(at + 8, 0);
   Store8(at + 16, U8{x} << 32);
-  Store8(at + 24, AllocTime() | U8{kMemDscLive} << 32);
+  Store8(at + 24, U8{kMemDscLive} << 32);
   at[kMemDscSize] = 0;
   if (++pgm_alloc_mem_cnt > pgm_alloc_mem_cnt_hi) pgm_alloc_mem_cnt_hi = pgm_alloc_mem_cnt;
   if ((pgm_alloc_mem += stored) > pgm_alloc_mem_hi) pgm_alloc_mem_hi = pgm_alloc_mem;
