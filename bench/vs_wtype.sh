@@ -2,7 +2,8 @@
 # Tapster against wtype on one headless sway, side by side: typing 2000 characters into a
 # foot window (wall time of each whole command and the characters that arrived), then a
 # window search plus one key among 500 other toplevels. Ratios are tapster / wtype (below 1
-# means faster). wtype types only into the focused window, so it gets the focus first.
+# means faster). wtype types only into the focused window, so it gets the focus first. The
+# seat has a keyboard of its own before either tool's appears, as a desktop's seat has.
 #
 #   bench/vs_wtype.sh [build folder with tapster and bench/many_toplevels] [pairs]
 set -u
@@ -11,9 +12,10 @@ build=${1:-$root/build-bench}
 pairs=${2:-3}
 if [ $# -lt 1 ]; then
   cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTAPSTER_BENCH=ON \
-    -DTAPSTER_TESTS=OFF >/dev/null && cmake --build "$build" --target tapster many_toplevels -j2 || exit 1
+    -DTAPSTER_TESTS=OFF >/dev/null && cmake --build "$build" --target tapster many_toplevels bench_seat_devices -j2 || exit 1
 fi
 tapster=$build/tapster many=$build/bench/many_toplevels
+export SEAT_DEVICES=$build/bench/bench_seat_devices
 command -v wtype >/dev/null || { echo "wtype is not installed (tools/setup.sh)"; exit 1; }
 source "$root/tests/wayland/sway-session.sh"
 work=$(mktemp -d /tmp/tapster-bench-wl-XXXXXX)
