@@ -24,6 +24,7 @@ LAYERS = [
     ("system errors", ["platform/syserr", "platform/*/syserr_*"]),
     ("error stack", ["errlog/errstack"]),
     ("log line", ["errlog/logline"]),
+    ("input release", ["platform/inputrelease"]),
     ("stack capture", ["errlog/stacktrace", "platform/stackwalk", "platform/*/stackwalk_*",
                        "platform/symbol_name", "platform/symtab/*", "platform/stdstreams",
                        "platform/*/stdstreams_*"]),
