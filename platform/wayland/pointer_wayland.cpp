@@ -80,15 +80,23 @@ U4 WaylandDesktop::SendInput(U4 count, const MouseInputRecord* inputs, int recor
                                      wl_fixed_from_int(in.dy));
       pointerAt_.x += in.dx, pointerAt_.y += in.dy;
     }
-    for (const ButtonBits& b : kButtons)
-      if (in.dwFlags & b.down)
-        zwlr_virtual_pointer_v1_button(pointer_, now, b.button, WL_POINTER_BUTTON_STATE_PRESSED);
-    for (const ButtonBits& b : kButtons)
-      if (in.dwFlags & b.up)
-        zwlr_virtual_pointer_v1_button(pointer_, now, b.button, WL_POINTER_BUTTON_STATE_RELEASED);
+    for (std::size_t b = 0; b < 3; ++b)
+      if (in.dwFlags & kButtons[b].down) {
+        zwlr_virtual_pointer_v1_button(pointer_, now, kButtons[b].button,
+                                       WL_POINTER_BUTTON_STATE_PRESSED);
+        buttonsDown_[b] = true;
+      }
+    for (std::size_t b = 0; b < 3; ++b)
+      if (in.dwFlags & kButtons[b].up) {
+        zwlr_virtual_pointer_v1_button(pointer_, now, kButtons[b].button,
+                                       WL_POINTER_BUTTON_STATE_RELEASED);
+        buttonsDown_[b] = false;
+      }
     zwlr_virtual_pointer_v1_frame(pointer_);
   }
-  return Flush() ? count : 0;
+  if (!Flush()) return 0;
+  NoteButtonsSent();
+  return count;
 }
 
 bool WaylandDesktop::GetCursorPos(WinPoint* point) {

@@ -110,9 +110,10 @@ private:
   bool RoundTrip();
   bool Flush();
   bool PushBroken(const char* call);
-  // A fault handler shuts the connection down (faultrelease_wayland.cpp).
+  // What a fault handler gives back, and how (faultrelease_wayland.cpp).
   void ArmFaultRelease();
   void DisarmFaultRelease();
+  void NoteButtonsSent(); // after a flush that took the pointer's buttons
   // Wait up to ms for done() while handling events; false at the limit or on a broken link.
   template <class Done> bool WaitFor(int ms, Done done) {
     SteadyClock::time_point end = SteadyClock::now() + std::chrono::milliseconds(ms);
@@ -182,6 +183,7 @@ private:
   zwlr_virtual_pointer_v1* pointer_ = nullptr;
   bool pointerFailed_ = false;
   bool pointerKnown_ = false;
+  bool buttonsDown_[3] = {}; // left, right, middle
   WinPoint pointerAt_;
 
   int lockFd_ = -1; // the display's lock file (inputlock_wayland.cpp)

@@ -87,23 +87,26 @@ released)
        END { exit bad || !seen }' "$work/wire.txt" || fail "keys held at the end: $(grep -c 'key(' "$work/wire.txt") key events"
   ;;
 fault)
-  # A fault mid-text with Ctrl held: the keys go up before the fault handler writes its
-  # report. The report goes to standard output, a pipe that stops being read, so the handler
-  # waits there with the run still alive. In the terminal's kitty keyboard mode every press
-  # and release arrives; 57442 is the left Ctrl, ":3" a release.
-  sway_start "$work/sway"
-  foot_window one "$work/one.txt" "printf '\\033[>11u';"
+  # A fault mid-text with Ctrl and the left button held: both go up before the fault handler
+  # writes its report. The report goes to standard output, a pipe that stops being read, so
+  # the handler waits there with the run still alive. The terminal reports every key press
+  # and release (kitty keyboard mode: 57442 is the left Ctrl, ":3" a release) and the
+  # buttons ("ESC [ M #" is a release).
+  SEAT_DEVICES_ARGS=pointer sway_start "$work/sway"
+  foot_window one "$work/one.txt" "printf '\\033[>11u\\033[?1000h';"
   long=$(printf '__________%.0s' $(seq 4000))
+  held=("one/Ctrl/D" "one/Mouse:L/D/50/50")
   for how in SEGV ABRT crash1; do
+    : >"$work/one.txt"
     rm -f "$work/out.fifo" && mkfifo "$work/out.fifo"
     cat "$work/out.fifo" >"$work/out.txt" &
     reader=$!
     SWAY_PIDS+=($reader)
     # CrashMe strikes by itself, seconds into the text: time enough to block the pipe first.
     if [ $how = crash1 ]; then
-      (cd "$work" && INPUTFAULT=$how INPUTFAULT_AFTER=20000 exec "$probe" "one/Ctrl/D" "one/'$long'") >"$work/out.fifo" 2>&1 &
+      (cd "$work" && INPUTFAULT=$how INPUTFAULT_AFTER=20000 exec "$probe" "${held[@]}" "one/'$long'") >"$work/out.fifo" 2>&1 &
     else
-      (cd "$work" && exec "$tapster" "one/Ctrl/D" "one/'$long'") >"$work/out.fifo" 2>&1 &
+      (cd "$work" && exec "$tapster" "${held[@]}" "one/'$long'") >"$work/out.fifo" 2>&1 &
     fi
     run_pid=$!
     SWAY_PIDS+=($run_pid)
@@ -113,6 +116,7 @@ fault)
     : >"$work/one.txt"
     [ $how = crash1 ] || kill -$how $run_pid
     wait_for "grep -qa '57442;[0-9]*:3u' '$work/one.txt'" 100 || fail "$how: Ctrl still down"
+    wait_for "grep -qaF '[M#' '$work/one.txt'" 100 || fail "$how: the button still down"
     kill -0 $run_pid 2>/dev/null || fail "$how: the run ended before the check, which proves nothing"
     kill -CONT $reader
     wait $run_pid
@@ -121,6 +125,20 @@ fault)
     cat "$work"/*.err | grep -qE 'Invalid memory segment access|Abort \(|Invalid parameter fault' || fail "$how: no fault report"
     rm -f "$work"/*.err
   done
+  # A compositor that reads late (stopped for a tenth of a second): the handler waits for it to
+  # take the release before the run ends, since an ended run's unread requests are dropped.
+  : >"$work/one.txt"
+  "$tapster" "${held[1]}" "one/'$long'" >"$work/out.txt" 2>&1 &
+  run_pid=$!
+  SWAY_PIDS+=($run_pid)
+  wait_for "[ \$(wc -c < '$work/one.txt') -ge 200 ]" || fail "late: no text arrived"
+  kill -STOP "${SWAY_PIDS[0]}"
+  : >"$work/one.txt"
+  kill -SEGV $run_pid
+  sleep 0.1
+  kill -CONT "${SWAY_PIDS[0]}"
+  wait $run_pid
+  wait_for "grep -qaF '[M#' '$work/one.txt'" 100 || fail "late: the button still down"
   ;;
 click)
   # A desktop with a mouse: the terminal holds a pointer before ours moves.
