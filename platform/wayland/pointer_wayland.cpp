@@ -9,6 +9,8 @@
 
 #include <linux/input-event-codes.h>
 
+#include <iterator>
+
 namespace {
 
 // A normalised absolute coordinate (0..65535) back to the pixel it was made from.
@@ -80,13 +82,13 @@ U4 WaylandDesktop::SendInput(U4 count, const MouseInputRecord* inputs, int recor
                                      wl_fixed_from_int(in.dy));
       pointerAt_.x += in.dx, pointerAt_.y += in.dy;
     }
-    for (std::size_t b = 0; b < 3; ++b)
+    for (std::size_t b = 0; b < std::size(kButtons); ++b)
       if (in.dwFlags & kButtons[b].down) {
         zwlr_virtual_pointer_v1_button(pointer_, now, kButtons[b].button,
                                        WL_POINTER_BUTTON_STATE_PRESSED);
         buttonsDown_[b] = true;
       }
-    for (std::size_t b = 0; b < 3; ++b)
+    for (std::size_t b = 0; b < std::size(kButtons); ++b)
       if (in.dwFlags & kButtons[b].up) {
         zwlr_virtual_pointer_v1_button(pointer_, now, kButtons[b].button,
                                        WL_POINTER_BUTTON_STATE_RELEASED);
