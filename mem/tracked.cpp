@@ -290,6 +290,7 @@ TAP_HOT void Store8(U1* at, U8 v) {
 // any counter as far as the compiler knows.
 TAP_HOT void* ReuseQuick(U4 sz) {
   if (sz > (U4{1} << 30) - kMemDscSize) return nullptr; // the biggest classes go the long way
+  if (zorvs_pc) return nullptr;                         // as does reading the clock
   const U4 ix = ReuseMemIndex(sz + kMemDscSize);
   ReuseRing& r = reuse_mem[ix];
   const U4 rd = r.rd;
@@ -301,14 +302,13 @@ TAP_HOT void* ReuseQuick(U4 sz) {
   const U4 stored = (U4{64} << ix) - kMemDscSize;
   // LPM requests never come here; every other kind but the heap kinds counts as PERSISTENT.
   const U1 kind = pgm_alloc_id < kMemKinds ? pgm_alloc_id : PERSISTENT;
-  const U4 time = AllocTime();
   r.rd = rd + 1 == r.maxcnt ? 0 : rd + 1;
   BookHeapAlloc(kind, stored); // a block handed out before lies inside the pointer range
   U1* user = UserOf(d);
   UnpoisonMem(user, stored);
   SetSignature(d, kMemDscLive);
   user[0] = 0;
-  d->alloc_time = time;
+  d->alloc_time = 0;
   d->alloc_id = kind;
   return user;
 }
