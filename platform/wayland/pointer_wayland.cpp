@@ -24,9 +24,10 @@ struct ButtonBits {
   U4 down, up;
   std::uint32_t button;
 };
-constexpr ButtonBits kButtons[] = {{kMouseEventfLeftDown, kMouseEventfLeftUp, BTN_LEFT},
-                                   {kMouseEventfRightDown, kMouseEventfRightUp, BTN_RIGHT},
-                                   {kMouseEventfMiddleDown, kMouseEventfMiddleUp, BTN_MIDDLE}};
+constexpr ButtonBits kButtons[kPointerButtons] = {
+    {kMouseEventfLeftDown, kMouseEventfLeftUp, BTN_LEFT},
+    {kMouseEventfRightDown, kMouseEventfRightUp, BTN_RIGHT},
+    {kMouseEventfMiddleDown, kMouseEventfMiddleUp, BTN_MIDDLE}};
 
 } // namespace
 
@@ -86,13 +87,13 @@ U4 WaylandDesktop::SendInput(U4 count, const MouseInputRecord* inputs, int recor
       if (in.dwFlags & kButtons[b].down) {
         zwlr_virtual_pointer_v1_button(pointer_, now, kButtons[b].button,
                                        WL_POINTER_BUTTON_STATE_PRESSED);
-        buttonsDown_[b] = true;
+        buttonsDown_[b] = kButtons[b].button;
       }
     for (std::size_t b = 0; b < std::size(kButtons); ++b)
       if (in.dwFlags & kButtons[b].up) {
         zwlr_virtual_pointer_v1_button(pointer_, now, kButtons[b].button,
                                        WL_POINTER_BUTTON_STATE_RELEASED);
-        buttonsDown_[b] = false;
+        buttonsDown_[b] = 0;
       }
     zwlr_virtual_pointer_v1_frame(pointer_);
   }

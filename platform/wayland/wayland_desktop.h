@@ -50,6 +50,8 @@ struct OwnKey {
   bool locks = false; // a lock key (CapsLock, NumLock)
 };
 
+inline constexpr std::size_t kPointerButtons = 3; // left, right, middle
+
 class WaylandDesktop final : public Desktop {
 public:
   explicit WaylandDesktop(const char* displayName);
@@ -183,7 +185,7 @@ private:
   zwlr_virtual_pointer_v1* pointer_ = nullptr;
   bool pointerFailed_ = false;
   bool pointerKnown_ = false;
-  bool buttonsDown_[3] = {}; // left, right, middle
+  std::uint32_t buttonsDown_[kPointerButtons] = {}; // evdev codes of those held, else 0
   WinPoint pointerAt_;
 
   int lockFd_ = -1; // the display's lock file (inputlock_wayland.cpp)

@@ -1,6 +1,7 @@
 #include "platform/x11/inputrelease_x11.h"
 
 #include "platform/inputrelease.h"
+#include "platform/posix/socketio_posix.h"
 
 #include <X11/Xproto.h>
 #include <X11/extensions/xtestproto.h>
@@ -23,65 +24,13 @@ void ReleaseActive() {
   if (const X11InputRelease* r = active.load()) r->SendFromHandler();
 }
 
-long MsecsSince(const timespec& start) {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
-}
-
-// Waits until fd is ready for events, at most until limit msecs after start.
-bool WaitFor(int fd, short events, const timespec& start, long limit) {
-  for (;;) {
-    long left = limit - MsecsSince(start);
-    if (left < 0) return false;
-    pollfd p{fd, events, 0};
-    int n = poll(&p, 1, static_cast<int>(left));
-    if (n > 0) return true;
-    if (n == 0 || errno != EINTR) return false;
-  }
-}
-
-// Sends all of n bytes, waiting for room at most limit msecs; no SIGPIPE when the server
-// has gone.
-bool SendAll(int fd, const unsigned char* bytes, std::size_t n, long limit) {
-  timespec start;
-  clock_gettime(CLOCK_MONOTONIC, &start);
-  while (n > 0) {
-    ssize_t sent = send(fd, bytes, n, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (sent > 0) {
-      bytes += sent;
-      n -= static_cast<std::size_t>(sent);
-    } else if (sent < 0 && errno == EINTR) {
-      continue;
-    } else if (sent < 0 && errno == EAGAIN) {
-      if (!WaitFor(fd, POLLOUT, start, limit)) return false;
-    } else {
-      return false;
-    }
-  }
-  return true;
-}
-
-// Reads and drops what fd has, until the peer closes it (true) or limit msecs pass.
-bool ReadUntilClosed(int fd, long limit) {
-  timespec start;
-  clock_gettime(CLOCK_MONOTONIC, &start);
-  unsigned char scrap[4096];
-  while (MsecsSince(start) <= limit) {
-    ssize_t n = recv(fd, scrap, sizeof scrap, MSG_DONTWAIT);
-    if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN)) return true;
-    if (n < 0 && errno == EAGAIN && !WaitFor(fd, POLLIN, start, limit)) return false;
-  }
-  return false;
-}
-
 // Reads what fd sends until a reply (not an event or error) has come, or limit msecs pass.
 void ReadUntilReply(int fd, long limit) {
   timespec start;
   clock_gettime(CLOCK_MONOTONIC, &start);
   unsigned char unit[32];
   std::size_t have = 0;
-  while (WaitFor(fd, POLLIN, start, limit)) {
+  while (WaitForSocket(fd, POLLIN, start, limit)) {
     ssize_t n = recv(fd, unit + have, sizeof unit - have, MSG_DONTWAIT);
     if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN)) return;
     if (n > 0) have += static_cast<std::size_t>(n);
@@ -96,7 +45,7 @@ bool SendRoundTrip(int fd) {
   xReq sync{};
   sync.reqType = X_GetInputFocus;
   sync.length = 1;
-  return SendAll(fd, reinterpret_cast<const unsigned char*>(&sync), sizeof sync, 2000);
+  return SocketSendAll(fd, reinterpret_cast<const unsigned char*>(&sync), sizeof sync, 2000);
 }
 
 void Pause(long msecs) {
@@ -220,8 +169,8 @@ void X11InputRelease::SendAfterResume(int fd) const {
   }
   const Requests& mapping = mapping_.Current();
   if (keys.size == 0 && mapping.size == 0) return;
-  if (!SendAll(idleFd_, keys.bytes, keys.size, 0) ||
-      !SendAll(idleFd_, mapping.bytes, mapping.size, 0) || !SendRoundTrip(idleFd_))
+  if (!SocketSendAll(idleFd_, keys.bytes, keys.size, 0) ||
+      !SocketSendAll(idleFd_, mapping.bytes, mapping.size, 0) || !SendRoundTrip(idleFd_))
     return;
   // The server drops what a closed connection left unread: a small process of its own
   // keeps the idle one open until the server has answered, or gives up after minutes.
@@ -238,14 +187,14 @@ void X11InputRelease::SendFromHandler() const {
   // What the main connection sent must be carried out before the releases: the server
   // closes it only after its last request.
   shutdown(mainFd_, SHUT_WR);
-  ReadUntilClosed(mainFd_, kServerMsecs);
+  SocketReadUntilClosed(mainFd_, kServerMsecs);
   const Requests& keys = releases_.Current();
   const Requests& mapping = mapping_.Current();
-  if (!SendAll(idleFd_, keys.bytes, keys.size, kServerMsecs)) return;
+  if (!SocketSendAll(idleFd_, keys.bytes, keys.size, kServerMsecs)) return;
   if (mapping.size) {
     // The target reads the symbol of a lent key code when it takes the event.
     Pause(200);
-    if (!SendAll(idleFd_, mapping.bytes, mapping.size, kServerMsecs)) return;
+    if (!SocketSendAll(idleFd_, mapping.bytes, mapping.size, kServerMsecs)) return;
   }
   // A round trip: the server has read all of it before the process ends.
   DrainIdle();
