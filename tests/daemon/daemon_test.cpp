@@ -19,20 +19,7 @@ protected:
 
   // Runs exe (tapster or a copy of it) as a daemon program on the session's display.
   RunResult RunDaemon(const std::string& exe, const std::string& command) {
-    int fds[2];
-    RunResult r;
-    if (pipe(fds) != 0) return r;
-    pid_t pid = x11test::Spawn({exe, "-daemon_pgm", command}, {"DISPLAY=" + x->display()}, x->dir(),
-                               fds[1]);
-    close(fds[1]);
-    char buf[4096];
-    for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;)
-      r.out.append(buf, n);
-    close(fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return r;
+    return x->RunProgram({exe, "-daemon_pgm", command}, {"WAYLAND_DISPLAY"});
   }
 
   std::unique_ptr<XSession> x;

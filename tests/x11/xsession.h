@@ -83,6 +83,73 @@ inline void Stop(pid_t pid) {
   waitpid(pid, nullptr, 0);
 }
 
+// Appends what fd gives to out until every writer has closed it; false at the limit.
+inline bool ReadUntilClosed(int fd, int limitMs, std::string* out) {
+  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+  char buf[4096];
+  for (;;) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        end - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return false;
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, static_cast<int>(std::min<long long>(left.count(), 1000))) <= 0) continue;
+    ssize_t n = read(fd, buf, sizeof buf);
+    if (n <= 0) return true;
+    out->append(buf, static_cast<std::size_t>(n));
+  }
+}
+
+// pid and the processes below it, parents first.
+inline std::vector<pid_t> ProcessTree(pid_t pid) {
+  std::vector<std::pair<pid_t, pid_t>> parentOf; // (pid, parent)
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    std::ifstream stat(entry.path() / "stat");
+    std::string line;
+    if (!std::getline(stat, line) || line.rfind(')') == std::string::npos) continue;
+    std::istringstream rest(line.substr(line.rfind(')') + 2));
+    char state;
+    pid_t parent;
+    if (rest >> state >> parent) parentOf.emplace_back(std::stoi(line), parent);
+  }
+  std::vector<pid_t> tree{pid};
+  for (std::size_t i = 0; i < tree.size(); ++i)
+    for (const auto& [child, parent] : parentOf)
+      if (parent == tree[i]) tree.push_back(child);
+  return tree;
+}
+
+inline std::string FileText(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Each process of the tree: its command, what it waits in and, where gdb is there, its stack.
+inline std::string DescribeTree(pid_t pid) {
+  std::string text;
+  for (pid_t p : ProcessTree(pid)) {
+    std::string dir = "/proc/" + std::to_string(p);
+    std::string cmd = FileText(dir + "/cmdline");
+    std::replace(cmd.begin(), cmd.end(), '\0', ' ');
+    text += std::to_string(p) + ": " + cmd + " wchan=" + FileText(dir + "/wchan") + "\n";
+    std::string gdb = "timeout 20 gdb -p " + std::to_string(p) +
+                      " -batch -ex 'thread apply all bt' 2>/dev/null | grep '^#'";
+    if (FILE* f = popen(gdb.c_str(), "r")) {
+      char line[512];
+      while (std::fgets(line, sizeof line, f))
+        text += line;
+      pclose(f);
+    }
+  }
+  return text;
+}
+
+inline void KillTree(pid_t pid) {
+  for (pid_t p : ProcessTree(pid))
+    kill(p, SIGKILL);
+}
+
 struct RunResult {
   int status = -1;
   std::string out;
@@ -192,24 +259,35 @@ public:
 
   // Run tapster with args; env changes as for Spawn (the display is set unless changed).
   RunResult Tapster(const std::vector<std::string>& args, std::vector<std::string> env = {}) {
+    std::vector<std::string> argv{TAPSTER_EXE};
+    argv.insert(argv.end(), args.begin(), args.end());
+    env.push_back("WAYLAND_DISPLAY"); // a Wayland session around the tests would win otherwise
+    return RunProgram(argv, std::move(env));
+  }
+
+  // Run argv on this display with its output collected. A run that has not ended within
+  // limitMs is described and killed, so a hang fails the test with its whereabouts.
+  RunResult RunProgram(const std::vector<std::string>& argv, std::vector<std::string> env,
+                       int limitMs = 60000) {
     int fds[2];
     RunResult r;
     if (pipe(fds) != 0) return r;
-    std::vector<std::string> argv{TAPSTER_EXE};
-    argv.insert(argv.end(), args.begin(), args.end());
     if (std::none_of(env.begin(), env.end(),
                      [](const std::string& e) { return e.compare(0, 7, "DISPLAY") == 0; }))
       env.push_back("DISPLAY=" + display_);
-    env.push_back("WAYLAND_DISPLAY"); // a Wayland session around the tests would win otherwise
     pid_t pid = Spawn(argv, env, dir_, fds[1]);
     close(fds[1]);
-    char buf[4096];
-    for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;)
-      r.out.append(buf, n);
+    bool ended = ReadUntilClosed(fds[0], limitMs, &r.out);
     close(fds[0]);
+    if (!ended) {
+      r.out += "\n[still running after " + std::to_string(limitMs / 1000) + " s]\n" +
+               DescribeTree(pid) + "[the X server and the window manager]\n" + DescribeTree(xvfb_) +
+               (wm_ > 0 ? DescribeTree(wm_) : "");
+      KillTree(pid);
+    }
     int status = 0;
     waitpid(pid, &status, 0);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    r.status = !ended ? -1 : WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return r;
   }
 
