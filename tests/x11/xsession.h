@@ -77,12 +77,6 @@ inline pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::
   return pid;
 }
 
-inline void Stop(pid_t pid) {
-  if (pid <= 0) return;
-  kill(pid, SIGTERM);
-  waitpid(pid, nullptr, 0);
-}
-
 // Appends what fd gives to out until every writer has closed it; false at the limit.
 inline bool ReadUntilClosed(int fd, int limitMs, std::string* out) {
   auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
@@ -148,6 +142,17 @@ inline std::string DescribeTree(pid_t pid) {
 inline void KillTree(pid_t pid) {
   for (pid_t p : ProcessTree(pid))
     kill(p, SIGKILL);
+}
+
+// Ends pid. One that outlives the request by ten seconds (a window manager stuck in its
+// exit) is described on the test's error output and killed.
+inline void Stop(pid_t pid) {
+  if (pid <= 0) return;
+  kill(pid, SIGTERM);
+  if (WaitUntil([&] { return waitpid(pid, nullptr, WNOHANG) != 0; }, 10000)) return;
+  std::fprintf(stderr, "[still running ten seconds after SIGTERM]\n%s", DescribeTree(pid).c_str());
+  KillTree(pid);
+  waitpid(pid, nullptr, 0);
 }
 
 struct RunResult {
