@@ -223,9 +223,7 @@ public:
     ready_ = true;
   }
   ~XSession() {
-    if (dpy_) XCloseDisplay(dpy_);
-    Stop(wm_);
-    Stop(xvfb_);
+    StopServer();
     std::error_code ignored;
     if (!dir_.empty()) std::filesystem::remove_all(dir_, ignored);
   }
@@ -235,9 +233,12 @@ public:
   bool ready() const { return ready_; }
   // End the X server before the session ends (a display that goes away mid-run).
   void StopServer() {
+    // Our last round trip must not wait on a grab of the window manager's or on a server
+    // that a failed test left stopped.
+    if (xvfb_ > 0) kill(xvfb_, SIGCONT);
+    Stop(wm_);
     if (dpy_) XCloseDisplay(dpy_);
     dpy_ = nullptr;
-    Stop(wm_);
     Stop(xvfb_);
     wm_ = xvfb_ = -1;
   }
