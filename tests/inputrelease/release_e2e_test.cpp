@@ -6,6 +6,7 @@
 
 #include "xsession.h"
 
+using x11test::FileText;
 using x11test::RunResult;
 using x11test::Spawn;
 using x11test::TestWin;
@@ -39,13 +40,6 @@ std::vector<KeySym> Mapping(Display* dpy) {
   return out;
 }
 
-std::string FileText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 class Release : public ::testing::Test {
 protected:
   void SetUp() override {
@@ -75,7 +69,7 @@ protected:
       waitpid(pid, nullptr, 0);
       return -1;
     }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return x11test::ExitStatus(status);
   }
   std::string Out(const std::string& out = "out.txt") { return FileText(x->dir() + "/" + out); }
   std::string ErrFile(const std::string& name = "tapster") {

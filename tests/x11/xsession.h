@@ -77,6 +77,11 @@ inline pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::
   return pid;
 }
 
+// A child's exit status, 128 + the signal for one that was killed.
+inline int ExitStatus(int status) {
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
 // Appends what fd gives to out until every writer has closed it; false at the limit.
 inline bool ReadUntilClosed(int fd, int limitMs, std::string* out) {
   auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
@@ -113,7 +118,7 @@ inline std::vector<pid_t> ProcessTree(pid_t pid) {
 }
 
 inline std::string FileText(const std::string& path) {
-  std::ifstream in(path);
+  std::ifstream in(path, std::ios::binary);
   std::stringstream text;
   text << in.rdbuf();
   return text.str();
@@ -293,7 +298,7 @@ public:
     }
     int status = 0;
     waitpid(pid, &status, 0);
-    r.status = !ended ? -1 : WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    r.status = ended ? ExitStatus(status) : -1;
     return r;
   }
 
