@@ -5,7 +5,8 @@
 
 #include <cstdint>
 
-// Stored bytes (descriptors not counted) and blocks by kind; _hi are peak values.
+// Stored bytes (descriptors not counted) and blocks by kind; _hi are peak values. The
+// program-wide ones are exact after SettleMemBooks (mem/lpm.h).
 extern U4 pgm_alloc_mem_cnt; // live tracked blocks of every kind
 extern U8 pgm_alloc_mem;     // and their stored bytes
 extern U4 pgm_alloc_mem_cnt_hi;
@@ -47,7 +48,8 @@ TAP_HOT void BookHeapAlloc(U1 kind, U4 sz) {
   if (++b.cnt > b.cnt_hi) b.cnt_hi = b.cnt;
   if ((b.mem += sz) > b.mem_hi) b.mem_hi = b.mem;
 }
-// The program-wide part of a free.
+// The program-wide part of a free; LPM carves not yet booked must be settled before, or the
+// peaks would miss them.
 TAP_HOT void BookFreeAll(U4 sz) {
   if (pgm_alloc_mem_cnt == 0) MemBooksInconsistent("UpdateMemDataFree:pgm_alloc_mem_cnt=0");
   --pgm_alloc_mem_cnt;

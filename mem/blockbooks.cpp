@@ -30,6 +30,7 @@ void PushKindError(const char* fn, const memdsc* d) {
 void UpdateMemDataAlloc(void* pt, U4 oldsz) {
   memdsc* d = Dsc(pt);
   const I8 diff = I8{d->sz} - I8{oldsz};
+  SettleMemBooks();
   if (oldsz == 0) Raise(pgm_alloc_mem_cnt_hi, ++pgm_alloc_mem_cnt);
   pgm_alloc_mem = static_cast<U8>(static_cast<I8>(pgm_alloc_mem) + diff);
   Raise(pgm_alloc_mem_hi, pgm_alloc_mem);
@@ -42,9 +43,13 @@ void UpdateMemDataAlloc(void* pt, U4 oldsz) {
     b.mem = static_cast<U8>(static_cast<I8>(b.mem) + diff);
     Raise(b.mem_hi, b.mem);
   } else if (d->alloc_id == LPM && d->lpmx != kNoLpmx) {
-    if (oldsz == 0) LpmBookCarve(d->lpmx, d->sz);
+    if (oldsz == 0) {
+      Raise(lpm_cnt_hi, ++lpm_cnt);
+      LpmBookCarve(d->lpmx, d->sz);
+    }
     lpm_mem = static_cast<U8>(static_cast<I8>(lpm_mem) + diff);
     Raise(lpm_max_sz, d->sz);
+    LpmBooksInStep();
   } else {
     PushKindError("UpdateMemDataAlloc", d);
   }
@@ -52,6 +57,7 @@ void UpdateMemDataAlloc(void* pt, U4 oldsz) {
 
 void UpdateMemDataFree(void* pt) {
   const memdsc* d = Dsc(pt);
+  SettleMemBooks();
   if (IsHeapKind(d->alloc_id)) {
     BookHeapFree(d->alloc_id, d->sz);
     return;

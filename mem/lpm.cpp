@@ -20,6 +20,8 @@ U8 lpm_mem = 0;
 LpmMark lpm_marks[kLpmMarks];
 U4 lpm_blocks = 0;
 U4 lpm_freed_end = 0;
+U4 lpm_booked_x = 0;
+U4 lpm_booked_blocks = 0;
 
 namespace {
 
@@ -44,6 +46,7 @@ void InternalMemInit() {
     lpm_block_x = 0;
     lpm_blocks = 0;
     lpm_freed_end = 0;
+    LpmBooksInStep();
     PoisonMem(lpm_block, lpm_block_sz); // nothing handed out yet
   }
   InternalMemCheck("InternalMemInit");
@@ -143,6 +146,7 @@ void ResetLPM(U4 keep) {
                " lpm_block_x=", VS10_MyBf(lpm_block_x, nullptr, false, x, sizeof x), nullptr);
     return;
   }
+  SettleMemBooks();
   Released r;
   if (!Counted(keep, &r)) {
     r = Walked(keep);
@@ -163,4 +167,5 @@ void ResetLPM(U4 keep) {
   lpm_cnt -= memcnt;
   if (lpm_mem < memsz) CrashMe("ResetLPM:lpm_mem<memsz");
   lpm_mem -= memsz;
+  LpmBooksInStep();
 }

@@ -1,6 +1,7 @@
 // The LPM pool: one block reserved once and carved up like a stack for short-lived texts.
 // Save lpm_block_x before a piece of work and hand it to ResetLPM afterwards.
 #pragma once
+#include "base/settings.h"
 #include "mem/memdsc.h"
 
 extern U1* lpm_block;     // null until reserved
@@ -10,7 +11,8 @@ extern U4 lpm_block_x_hi; // highest descriptor offset handed out
 extern U4 lpm_cnt;        // live LPM blocks
 extern U4 lpm_cnt_hi;
 extern U8 lpm_mem; // and their bytes
-// lpm_block_sz and lpm_max_sz are start-up settings (base/settings.h).
+// lpm_block_sz and lpm_max_sz are start-up settings (base/settings.h). lpm_cnt, lpm_cnt_hi
+// and lpm_mem are exact after SettleMemBooks (below).
 
 void InternalMemInit();
 // Walks the LPM block and ends the program at the first damaged descriptor.
@@ -48,12 +50,28 @@ TAP_HOT LpmMark& LpmMarkAt(U4 x) {
   return lpm_marks[(x >> 5) & (kLpmMarks - 1)];
 }
 
-// The books of a new LPM block at the fill offset: it moves the offset past the block.
+// The LPM part of the books that every new block keeps at once: it moves the fill offset
+// past the block at x.
 TAP_HOT void LpmBookCarve(U4 x, U4 sz) {
-  if (++lpm_cnt > lpm_cnt_hi) lpm_cnt_hi = lpm_cnt;
   LpmMarkAt(x) = LpmMark{x, lpm_blocks++};
   lpm_block_x = x + kMemDscSize + sz;
   if (x > lpm_block_x_hi) lpm_block_x_hi = x;
+  if (sz > lpm_max_sz) lpm_max_sz = sz;
+}
+// The allocator's quick carve leaves the counts and bytes (program-wide and LPM, with their
+// peak values) behind: they stand at the fill offset lpm_booked_x with lpm_booked_blocks
+// blocks, and the blocks carved since are all live. Whatever reads those counters or lowers
+// any of them settles first, so the peaks come out as if every carve had been booked.
+extern U4 lpm_booked_x;
+extern U4 lpm_booked_blocks;
+void SettleLpmCarves();
+TAP_HOT void SettleMemBooks() {
+  if (lpm_blocks != lpm_booked_blocks) SettleLpmCarves();
+}
+// After a change that booked its own blocks: nothing is left to settle.
+TAP_HOT void LpmBooksInStep() {
+  lpm_booked_x = lpm_block_x;
+  lpm_booked_blocks = lpm_blocks;
 }
 // The LPM part of a free (the program-wide counters are done by the caller).
 void LpmBookFree(const memdsc* d);

@@ -60,6 +60,7 @@ struct Counters {
 };
 
 Counters Now() {
+  SettleMemBooks(); // LogLpmBlocks relies on this too
   return {{static_cast<U8>(open_files_cnt),
            static_cast<U8>(open_files_cnt_hi),
            proc_mem,

@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 const char* (*mem_code_location_hook)() = nullptr;
 U1 pgm_alloc_id = PERSISTENT;
@@ -320,8 +321,8 @@ TAP_HOT void* CarveQuick(U4 sz) {
   const U8 stored = LpmStoredSize(sz);
   const auto reserved = static_cast<U8>(lpm_block_end - lpm_block);
   if (x >= lpm_block_sz || U8{x} + kMemDscSize + stored > reserved) return nullptr;
+  U1* at = lpm_block + x; // read before the flag's fence, so read once
   Busy busy;
-  U1* at = lpm_block + x;
   UnpoisonMem(at, kMemDscSize + stored);
   // The descriptor in four words, straight into place: a record built on the stack and
   // copied would stall on its way through the store buffer.
@@ -335,13 +336,28 @@ TAP_HOT void* CarveQuick(U4 sz) {
   Store8(at + 16, U8{x} << 32);
   Store8(at + 24, U8{kMemDscLive} << 32);
   at[kMemDscSize] = 0;
-  if (++pgm_alloc_mem_cnt > pgm_alloc_mem_cnt_hi) pgm_alloc_mem_cnt_hi = pgm_alloc_mem_cnt;
-  if ((pgm_alloc_mem += stored) > pgm_alloc_mem_hi) pgm_alloc_mem_hi = pgm_alloc_mem;
-  LpmBookCarve(x, sz4);
-  lpm_mem += stored;
-  if (sz4 > lpm_max_sz) lpm_max_sz = sz4;
+  LpmBookCarve(x, sz4); // the counters are settled later (SettleMemBooks)
   return at + kMemDscSize;
 }
+
+} // namespace
+
+// The books that the quick carves left behind. A handler that carved while the fill offset
+// and the block count are read would be booked wrongly: under the flag, it ends the program.
+void SettleLpmCarves() {
+  const bool nested = alloc_busy;
+  std::optional<Busy> busy;
+  if (!nested) busy.emplace();
+  const U4 n = lpm_blocks - lpm_booked_blocks;
+  const U8 bytes = U8{lpm_block_x - lpm_booked_x} - U8{n} * kMemDscSize;
+  LpmBooksInStep();
+  if ((pgm_alloc_mem_cnt += n) > pgm_alloc_mem_cnt_hi) pgm_alloc_mem_cnt_hi = pgm_alloc_mem_cnt;
+  if ((pgm_alloc_mem += bytes) > pgm_alloc_mem_hi) pgm_alloc_mem_hi = pgm_alloc_mem;
+  if ((lpm_cnt += n) > lpm_cnt_hi) lpm_cnt_hi = lpm_cnt;
+  lpm_mem += bytes;
+}
+
+namespace {
 
 // A live heap block parked on the ring of its class.
 TAP_HOT bool ParkQuick(void* pt) {
@@ -363,6 +379,7 @@ TAP_HOT bool ParkQuick(void* pt) {
   const U4 rd = r.rd, wr = r.wr, maxcnt = r.maxcnt;
   const U4 next = wr + 1 == maxcnt ? 0 : wr + 1;
   if (!map || next == rd) return false;
+  if (lpm_blocks != lpm_booked_blocks) return false; // settling is the long way's job
   BookHeapFree(kind, stored);
   const U4 waiting = rd <= next ? next - rd : maxcnt - rd + next;
   if (waiting > r.cnt_max) r.cnt_max = waiting;

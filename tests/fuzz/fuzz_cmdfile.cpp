@@ -100,6 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (flags & 8) desk.desktop.keybd_event(kVkCapital, 0, 0, 0);
   if (flags & 16) desk.desktop.keybd_event(kVkShift, 0, 0, 0);
 
+  SettleMemBooks();
   U8 blocks = pgm_alloc_mem_cnt; // the library's own count: its leaks are invisible to LSan
   std::vector<std::string> want = Records(bytes);
   size_t n = 0;
@@ -122,6 +123,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   ClearErr();
   fd = FLClose(fd);
+  SettleMemBooks();
   CHECK(!ErrSet && open_files_cnt == 0 && pgm_alloc_mem_cnt == blocks);
   debug_level = 0;
   return 0;

@@ -105,6 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const char* st = text.c_str();
   const char* pt = pat.c_str();
 
+  SettleMemBooks();
   U8 blocks = pgm_alloc_mem_cnt; // the library's own count: its leaks are invisible to LSan
   MatcherModels(text, pat);
   ReplaceModels(text, pat, repl);
@@ -162,6 +163,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ClearErr();
   std::snprintf(bf, sizeof bf, "%s", st);
   ReplaceChar(bf, ch, 'Z', all);
+  SettleMemBooks();
   CHECK(pgm_alloc_mem_cnt == blocks);
   return 0;
 }

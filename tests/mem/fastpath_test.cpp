@@ -2,6 +2,7 @@
 // books as the long ones, also where they have to give way to them.
 #include "tests/mem/memfix.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -52,6 +53,7 @@ TEST_F(FastPath, BlockOfNoClassSizeGoesBackToTheHeap) {
 
 // LPM counters as they stand, for comparison after a reset.
 struct LpmBooks {
+  bool settled = (SettleMemBooks(), true);
   U4 cnt = lpm_cnt, all = pgm_alloc_mem_cnt;
   U8 mem = lpm_mem, bytes = pgm_alloc_mem;
   bool operator==(const LpmBooks&) const = default;
@@ -97,6 +99,38 @@ TEST_F(FastPath, ResetCountsWhatItReleases) {
   EXPECT_TRUE(LpmBooks{} == before);
   InternalMemCheck("test");
   EXPECT_FALSE(ErrSet);
+}
+
+TEST_F(FastPath, CarvesBookedLateStillMakeThePeaks) {
+  ReuseMemInit(); // so that the heap block below is parked the short way
+  const U4 keep = lpm_block_x;
+  void* heap = AllocU1(100);
+  const LpmBooks before;
+  // Enough carves for new peaks, the last one just past the heap block's free.
+  const U4 n = std::max(pgm_alloc_mem_cnt_hi - before.all, lpm_cnt_hi - before.cnt) + 3;
+  const U8 bytes0 = pgm_alloc_mem;
+  for (U4 i = 0; i < n; ++i)
+    ASSERT_NE(AllocLPM(1 + i % 8), nullptr);
+  FreeSP(&heap);
+  SettleMemBooks();
+  EXPECT_EQ(lpm_cnt, before.cnt + n);
+  EXPECT_EQ(pgm_alloc_mem_cnt, before.all + n - 1);
+  EXPECT_EQ(pgm_alloc_mem_cnt_hi, before.all + n);
+  EXPECT_EQ(lpm_cnt_hi, before.cnt + n);
+  EXPECT_EQ(lpm_mem, before.mem + U8{lpm_block_x - keep} - U8{n} * 32);
+  EXPECT_GE(pgm_alloc_mem_hi, bytes0 + lpm_mem - before.mem);
+  // Carves not yet booked are released by a reset as any others.
+  AllocLPM(3);
+  ResetLPM(keep);
+  EXPECT_EQ(lpm_cnt, before.cnt);
+  EXPECT_EQ(pgm_alloc_mem_cnt, before.all - 1);
+  // And a report reads them booked.
+  AllocLPM(40);
+  OpenLog();
+  LogMemInfo("late", true, false);
+  ClosePgmLog();
+  EXPECT_NE(LogText().find(" lpm_cnt=" + std::to_string(before.cnt + 1)), std::string::npos);
+  ResetLPM(keep);
 }
 
 } // namespace

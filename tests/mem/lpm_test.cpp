@@ -15,6 +15,7 @@ TEST_F(Lpm, CarvingReallocAndReset) {
   EXPECT_EQ(PtMDP(a, true)->lpmx, x0);
   EXPECT_EQ(lpm_block_x, x0 + 44); // descriptor and 12 bytes
   void* b = AllocLPM(7);
+  SettleMemBooks();
   EXPECT_EQ(lpm_cnt, cnt0 + 2);
   EXPECT_EQ(lpm_mem, mem0 + 20);
 

@@ -39,6 +39,7 @@ protected:
             "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::error_code ec;
     fs::create_directories(dir_, ec);
+    SettleMemBooks();
     blocks_ = pgm_alloc_mem_cnt;
     lpm_keep_ = lpm_block_x;
   }
@@ -51,6 +52,7 @@ protected:
     reuse_mem_ena = true;
     zorvs_pc = false;
     ResetLPM(lpm_keep_);
+    SettleMemBooks();
     EXPECT_EQ(pgm_alloc_mem_cnt, blocks_) << "tracked blocks leaked or freed twice";
   }
   // Opens the program log as log_name in the test's folder; the console stays quiet.

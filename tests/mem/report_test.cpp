@@ -15,6 +15,7 @@ TEST_F(Report, CountersReturnAfterEveryKind) {
            zl0 = pgm_zl_mem, lpm0 = lpm_mem;
   void* blocks[] = {AllocU1(100), AllocTransitoryU1(200), AllocMRF(300), AllocZL(400),
                     AllocLPM(500)};
+  SettleMemBooks();
   EXPECT_EQ(pgm_alloc_mem_cnt, cnt0 + 5);
   EXPECT_EQ(pgm_malloc_persistent_mem_cnt, pers0 + 1);
   EXPECT_EQ(pgm_alloc_mem, mem0 + 224 + 224 + 480 + 480 + 504);

@@ -18,6 +18,7 @@ class StringsTest : public ::testing::Test {
 protected:
   void SetUp() override {
     ClearErr();
+    SettleMemBooks();
     blocks_ = pgm_alloc_mem_cnt;
     lpm_keep_ = lpm_block_x;
   }
@@ -25,6 +26,7 @@ protected:
     ClearErr();
     MemFailAfter(0);
     ResetLPM(lpm_keep_);
+    SettleMemBooks();
     EXPECT_EQ(pgm_alloc_mem_cnt, blocks_) << "tracked blocks leaked or freed twice";
   }
   // The pending message, cleared.
