@@ -124,6 +124,14 @@ TEST_F(FastPath, CarvesBookedLateStillMakeThePeaks) {
   ResetLPM(keep);
   EXPECT_EQ(lpm_cnt, before.cnt);
   EXPECT_EQ(pgm_alloc_mem_cnt, before.all - 1);
+  // A carve the long way (the clock read) books the quick ones first.
+  AllocLPM(5);
+  zorvs_pc = true;
+  AllocLPM(5);
+  zorvs_pc = false;
+  SettleMemBooks();
+  EXPECT_EQ(lpm_cnt, before.cnt + 2);
+  ResetLPM(keep);
   // And a report reads them booked.
   AllocLPM(40);
   OpenLog();
