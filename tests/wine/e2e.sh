@@ -132,10 +132,12 @@ closing)
     "$work/out.txt" || fail "no activation or window error"
   grep -q '^closing' "$work/w.log" || fail "the window did not close"
   # A marker behind whatever reached the bystander: once it is in, everything before is.
-  tapster "E2E Bystander/'Z'"
+  # A lower-case one: an upper-case letter toggles CapsLock, and a Wine window that has just
+  # come forward may take the lock's state from the X server after the toggle.
+  tapster "E2E Bystander/'x'"
   expect_status 0
-  wait_line "$work/b.log" '^char win=top code=5a$'
-  n=$(sed '/code=5a$/q' "$work/b.log" | grep -c '^char')
+  wait_line "$work/b.log" '^char win=top code=78$'
+  n=$(sed '/code=78$/q' "$work/b.log" | grep -c '^char')
   [ "$n" -le 17 ] || fail "$((n - 1)) characters reached the window behind"
   ;;
 click)
