@@ -65,8 +65,11 @@ TAP_HOT void LpmBookCarve(U4 x, U4 sz) {
 extern U4 lpm_booked_x;
 extern U4 lpm_booked_blocks;
 void SettleLpmCarves();
+TAP_HOT bool LpmCarvesUnbooked() {
+  return lpm_blocks != lpm_booked_blocks;
+}
 TAP_HOT void SettleMemBooks() {
-  if (lpm_blocks != lpm_booked_blocks) SettleLpmCarves();
+  if (LpmCarvesUnbooked()) SettleLpmCarves();
 }
 // After a change that booked its own blocks: nothing is left to settle.
 TAP_HOT void LpmBooksInStep() {

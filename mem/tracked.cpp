@@ -345,9 +345,8 @@ TAP_HOT void* CarveQuick(U4 sz) {
 // The books that the quick carves left behind. A handler that carved while the fill offset
 // and the block count are read would be booked wrongly: under the flag, it ends the program.
 void SettleLpmCarves() {
-  const bool nested = alloc_busy;
-  std::optional<Busy> busy;
-  if (!nested) busy.emplace();
+  std::optional<Busy> busy; // inside the allocator the flag is set already
+  if (!alloc_busy) busy.emplace();
   const U4 n = lpm_blocks - lpm_booked_blocks;
   const U8 bytes = U8{lpm_block_x - lpm_booked_x} - U8{n} * kMemDscSize;
   LpmBooksInStep();
@@ -379,7 +378,7 @@ TAP_HOT bool ParkQuick(void* pt) {
   const U4 rd = r.rd, wr = r.wr, maxcnt = r.maxcnt;
   const U4 next = wr + 1 == maxcnt ? 0 : wr + 1;
   if (!map || next == rd) return false;
-  if (lpm_blocks != lpm_booked_blocks) return false; // settling is the long way's job
+  if (LpmCarvesUnbooked()) return false; // settling is the long way's job
   BookHeapFree(kind, stored);
   const U4 waiting = rd <= next ? next - rd : maxcnt - rd + next;
   if (waiting > r.cnt_max) r.cnt_max = waiting;
