@@ -2,7 +2,14 @@
 // Save lpm_block_x before a piece of work and hand it to ResetLPM afterwards.
 #pragma once
 #include "base/settings.h"
+#include "errlog/errstack.h"
+#include "mem/busy.h"
 #include "mem/memdsc.h"
+#include "mem/poison.h"
+
+#include <bit>
+#include <cstddef>
+#include <cstring>
 
 extern U1* lpm_block;     // null until reserved
 extern U1* lpm_block_end; // lpm_block + lpm_block_sz
@@ -17,7 +24,6 @@ extern U8 lpm_mem; // and their bytes
 void InternalMemInit();
 // Walks the LPM block and ends the program at the first damaged descriptor.
 void InternalMemCheck(const char* name);
-void* AllocLPM(U4 sz);
 // Releases everything allocated after the earlier fill offset keep.
 void ResetLPM(U4 keep);
 // Characters from..to of src as a new LPM string (rules of StPart).
@@ -82,3 +88,44 @@ void LpmBookFree(const memdsc* d);
 // filled part, its own offset recorded, a known signature and a size that stays inside.
 // Ends the program through CrashMe (after pushing InternalMemCheck's message) otherwise.
 const memdsc* LpmDescriptorAt(U8 x, const char* name);
+
+// The carve of a quiet allocator: the descriptor, the fill offset and the reset mark, with
+// the counters left to SettleMemBooks. Null when it must go the long way.
+TAP_HOT void LpmStore8(U1* at, U8 v) {
+  std::memcpy(at, &v, 8);
+}
+TAP_HOT void* LpmCarveQuick(U4 sz) {
+  // Reading the clock is a call: that carve goes the long way.
+  if (!lpm_block || zorvs_pc) return nullptr;
+  const U4 x = lpm_block_x;
+  const U8 stored = LpmStoredSize(sz);
+  const auto reserved = static_cast<U8>(lpm_block_end - lpm_block);
+  if (x >= lpm_block_sz || U8{x} + kMemDscSize + stored > reserved) return nullptr;
+  U1* at = lpm_block + x; // read before the flag's fence, so read once
+  AllocBusy busy;
+  UnpoisonMem(at, kMemDscSize + stored);
+  // The descriptor in four words, straight into place: a record built on the stack and
+  // copied would stall on its way through the store buffer.
+  const U4 sz4 = static_cast<U4>(stored);
+  static_assert(offsetof(memdsc, alloc_id) == 4 && offsetof(memdsc, lpmx) == 20 &&
+                    offsetof(memdsc, alloc_time) == 24 && offsetof(memdsc, signature) == 28 &&
+                    std::endian::native == std::endian::little,
+                "the words follow the descriptor's layout");
+  LpmStore8(at, sz4 | U8{LPM} << 32);
+  LpmStore8(at + 8, 0);
+  LpmStore8(at + 16, U8{x} << 32);
+  LpmStore8(at + 24, U8{kMemDscLive} << 32);
+  at[kMemDscSize] = 0;
+  LpmBookCarve(x, sz4); // the counters are settled later (SettleMemBooks)
+  return at + kMemDscSize;
+}
+
+// The long way: the kind set around AllocU1, with its messages and test hooks.
+void* AllocLPMGeneral(U4 sz);
+// Inline, so that a loop building short texts pays no call per block.
+TAP_HOT void* AllocLPM(U4 sz) {
+  if (ErrSet) return nullptr;
+  if (sz != 0 && AllocQuiet())
+    if (void* quick = LpmCarveQuick(sz)) return quick;
+  return AllocLPMGeneral(sz);
+}

@@ -27,9 +27,9 @@ const char* (*mem_code_location_hook)() = nullptr;
 U1 pgm_alloc_id = PERSISTENT;
 bool alloc_busy = false;
 
-namespace {
-
 U4 fail_countdown = 0;
+
+namespace {
 
 bool InjectedFailure() {
   if (fail_countdown == 0) return false;
@@ -267,26 +267,6 @@ void ReleaseHeapBlock(memdsc* d, void* pt) {
 // and books as the general paths, without the calls. Anything else (an empty or full
 // ring, a pointer that does not check out, the first carve) goes the general way.
 
-TAP_HOT bool Quiet() {
-  return !alloc_busy && !mem_dbg && fail_countdown == 0;
-}
-
-// Re-entry from a signal handler must still find the flag set while the books change.
-struct Busy {
-  Busy() {
-    *static_cast<volatile bool*>(&alloc_busy) = true;
-    std::atomic_signal_fence(std::memory_order_seq_cst);
-  }
-  ~Busy() {
-    std::atomic_signal_fence(std::memory_order_seq_cst);
-    *static_cast<volatile bool*>(&alloc_busy) = false;
-  }
-};
-
-TAP_HOT void Store8(U1* at, U8 v) {
-  std::memcpy(at, &v, 8);
-}
-
 // Everything is read before anything is written: a store through a descriptor could alias
 // any counter as far as the compiler knows.
 TAP_HOT void* ReuseQuick(U4 sz) {
@@ -296,7 +276,7 @@ TAP_HOT void* ReuseQuick(U4 sz) {
   ReuseRing& r = reuse_mem[ix];
   const U4 rd = r.rd;
   if (rd == r.wr) return nullptr;
-  Busy busy;
+  AllocBusy busy;
   memdsc* d = r.map[rd];
   // Only blocks of the class's own size are parked, so the size is known before the
   // descriptor arrives from memory.
@@ -314,38 +294,12 @@ TAP_HOT void* ReuseQuick(U4 sz) {
   return user;
 }
 
-TAP_HOT void* CarveQuick(U4 sz) {
-  // A carve that calls nothing needs no registers saved: the clock's calls go the long way.
-  if (!lpm_block || zorvs_pc) return nullptr;
-  const U4 x = lpm_block_x;
-  const U8 stored = LpmStoredSize(sz);
-  const auto reserved = static_cast<U8>(lpm_block_end - lpm_block);
-  if (x >= lpm_block_sz || U8{x} + kMemDscSize + stored > reserved) return nullptr;
-  U1* at = lpm_block + x; // read before the flag's fence, so read once
-  Busy busy;
-  UnpoisonMem(at, kMemDscSize + stored);
-  // The descriptor in four words, straight into place: a record built on the stack and
-  // copied would stall on its way through the store buffer.
-  const U4 sz4 = static_cast<U4>(stored);
-  static_assert(offsetof(memdsc, alloc_id) == 4 && offsetof(memdsc, lpmx) == 20 &&
-                    offsetof(memdsc, alloc_time) == 24 && offsetof(memdsc, signature) == 28 &&
-                    std::endian::native == std::endian::little,
-                "the words follow the descriptor's layout");
-  Store8(at, sz4 | U8{LPM} << 32);
-  Store8(at + 8, 0);
-  Store8(at + 16, U8{x} << 32);
-  Store8(at + 24, U8{kMemDscLive} << 32);
-  at[kMemDscSize] = 0;
-  LpmBookCarve(x, sz4); // the counters are settled later (SettleMemBooks)
-  return at + kMemDscSize;
-}
-
 } // namespace
 
 // The books that the quick carves left behind. A handler that carved while the fill offset
 // and the block count are read would be booked wrongly: under the flag, it ends the program.
 void SettleLpmCarves() {
-  std::optional<Busy> busy; // inside the allocator the flag is set already
+  std::optional<AllocBusy> busy; // inside the allocator the flag is set already
   if (!alloc_busy) busy.emplace();
   const U4 n = lpm_blocks - lpm_booked_blocks;
   const U8 bytes = U8{lpm_block_x - lpm_booked_x} - U8{n} * kMemDscSize;
@@ -424,8 +378,10 @@ __attribute__((noinline)) void* AllocGeneral(U4 sz) {
 
 void* AllocU1(U4 sz) {
   if (ErrSet || sz == 0) return nullptr;
-  if (Quiet()) {
-    void* quick = pgm_alloc_id == LPM ? CarveQuick(sz) : reuse_mem_ena ? ReuseQuick(sz) : nullptr;
+  if (AllocQuiet()) {
+    void* quick = pgm_alloc_id == LPM ? LpmCarveQuick(sz)
+                  : reuse_mem_ena     ? ReuseQuick(sz)
+                                      : nullptr;
     if (quick) return quick;
   }
   return AllocGeneral(sz);
@@ -465,18 +421,9 @@ void* AllocZL(U4 sz) {
   void* pt = WithKind(ZL, [&] { return AllocU1(sz); });
   return ErrSet ? nullptr : pt;
 }
-namespace {
-__attribute__((noinline)) void* AllocLPMGeneral(U4 sz) {
+void* AllocLPMGeneral(U4 sz) {
   void* pt = WithKind(LPM, [&] { return AllocU1(sz); });
   return ErrSet ? nullptr : pt;
-}
-} // namespace
-
-void* AllocLPM(U4 sz) {
-  if (ErrSet) return nullptr;
-  if (sz != 0 && Quiet())
-    if (void* quick = CarveQuick(sz)) return quick;
-  return AllocLPMGeneral(sz);
 }
 
 memdsc* PtMDP(const void* pt, bool check) {

@@ -3,6 +3,7 @@
 // memory can be accounted for by kind.
 #pragma once
 #include "mem/accounting.h"
+#include "mem/busy.h"
 #include "mem/memdsc.h"
 
 #include <cstdint>
@@ -10,7 +11,6 @@
 // The code location of the fault handlers for the range message; installed at start-up.
 extern const char* (*mem_code_location_hook)();
 extern U1 pgm_alloc_id; // kind of the next AllocU1 block; wrappers save, set and restore it
-extern bool alloc_busy; // AllocU1 is running: a second entry ends the program
 
 // sz bytes of the current kind, first byte 0. Null without a message for sz 0 or a pending
 // error; null with a message when the memory cannot be had.

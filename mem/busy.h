@@ -1,0 +1,28 @@
+// The allocator's re-entry flag, and the test that lets a call take a quick path: no
+// second entry, no debug lines, no injected failure waiting.
+#pragma once
+#include "base/settings.h"
+#include "mem/memdsc.h"
+
+#include <atomic>
+
+extern bool alloc_busy;   // AllocU1 is running: a second entry ends the program
+extern U4 fail_countdown; // test hook: the allocation that fails (0 for none)
+
+TAP_HOT bool AllocQuiet() {
+  return !alloc_busy && !mem_dbg && fail_countdown == 0;
+}
+
+// Re-entry from a signal handler must still find the flag set while the books change.
+struct AllocBusy {
+  AllocBusy() {
+    *static_cast<volatile bool*>(&alloc_busy) = true;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+  }
+  ~AllocBusy() {
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    *static_cast<volatile bool*>(&alloc_busy) = false;
+  }
+  AllocBusy(const AllocBusy&) = delete;
+  AllocBusy& operator=(const AllocBusy&) = delete;
+};
