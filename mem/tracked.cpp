@@ -40,14 +40,6 @@ U4 AllocTime() {
   return zorvs_pc ? ClockMsecs() : 0; // never 0 once read
 }
 
-U1* UserOf(memdsc* d) {
-  return reinterpret_cast<U1*>(d) + kMemDscSize;
-}
-
-void SetSignature(memdsc* d, U4 sig) {
-  std::memcpy(d->signature, &sig, 4);
-}
-
 // The freed signature of a block about to go back to the heap: a plain store there is dead
 // to the compiler, but a second free reads it.
 void SetFreedSignature(memdsc* d) {
@@ -262,38 +254,6 @@ void ReleaseHeapBlock(memdsc* d, void* pt) {
   std::free(d);
 }
 
-// ---- Fast paths ------------------------------------------------------------------------
-// A ring hit, a park and an LPM carve without debug lines or test hooks: the same steps
-// and books as the general paths, without the calls. Anything else (an empty or full
-// ring, a pointer that does not check out, the first carve) goes the general way.
-
-// Everything is read before anything is written: a store through a descriptor could alias
-// any counter as far as the compiler knows.
-TAP_HOT void* ReuseQuick(U4 sz) {
-  if (sz > (U4{1} << 30) - kMemDscSize) return nullptr; // the biggest classes go the long way
-  if (zorvs_pc) return nullptr;                         // as does reading the clock
-  const U4 ix = ReuseMemIndex(sz + kMemDscSize);
-  ReuseRing& r = reuse_mem[ix];
-  const U4 rd = r.rd;
-  if (rd == r.wr) return nullptr;
-  AllocBusy busy;
-  memdsc* d = r.map[rd];
-  // Only blocks of the class's own size are parked, so the size is known before the
-  // descriptor arrives from memory.
-  const U4 stored = (U4{64} << ix) - kMemDscSize;
-  // LPM requests never come here; every other kind but the heap kinds counts as PERSISTENT.
-  const U1 kind = pgm_alloc_id < kMemKinds ? pgm_alloc_id : PERSISTENT;
-  r.rd = rd + 1 == r.maxcnt ? 0 : rd + 1;
-  BookHeapAlloc(kind, stored); // a block handed out before lies inside the pointer range
-  U1* user = UserOf(d);
-  UnpoisonMem(user, stored);
-  SetSignature(d, kMemDscLive);
-  user[0] = 0;
-  d->alloc_time = 0;
-  d->alloc_id = kind;
-  return user;
-}
-
 } // namespace
 
 // The books that the quick carves left behind. A handler that carved while the fill offset
@@ -310,42 +270,6 @@ void SettleLpmCarves() {
   lpm_mem += bytes;
 }
 
-namespace {
-
-// A live heap block parked on the ring of its class.
-TAP_HOT bool ParkQuick(void* pt) {
-  const auto p = reinterpret_cast<std::uintptr_t>(pt);
-  if (p < pgm_malloc_pt_lo || p > pgm_malloc_pt_hi || !reuse_mem_ena || pgm_exiting) return false;
-  const auto lb = reinterpret_cast<std::uintptr_t>(lpm_block);
-  if (lpm_block && p >= lb && p < reinterpret_cast<std::uintptr_t>(lpm_block_end)) return false;
-  if (ReadSignatureBefore(pt) != kMemDscLive) return false;
-  auto* d = reinterpret_cast<memdsc*>(p - kMemDscSize);
-  const U4 stored = d->sz;
-  const U1 kind = d->alloc_id;
-  if (d->lpmx != kNoLpmx || !IsHeapKind(kind)) return false;
-  // Only a block whose total is a class size can serve every request of its class.
-  const U8 total = U8{stored} + kMemDscSize;
-  if ((total & (total - 1)) != 0 || total < 64 || total > (U8{1} << 31)) return false;
-  const U4 ix = static_cast<U4>(std::countr_zero(total)) - 6;
-  ReuseRing& r = reuse_mem[ix];
-  memdsc** map = r.map;
-  const U4 rd = r.rd, wr = r.wr, maxcnt = r.maxcnt;
-  const U4 next = wr + 1 == maxcnt ? 0 : wr + 1;
-  if (!map || next == rd) return false;
-  if (LpmCarvesUnbooked()) return false; // settling is the long way's job
-  BookHeapFree(kind, stored);
-  const U4 waiting = rd <= next ? next - rd : maxcnt - rd + next;
-  if (waiting > r.cnt_max) r.cnt_max = waiting;
-  r.wr = next;
-  map[wr] = d;
-  d->alloc_time = 0;
-  SetSignature(d, kMemDscParked);
-  PoisonMem(pt, stored);
-  return true;
-}
-
-} // namespace
-
 void* ScratchAlloc(U8 sz) {
   if (sz == 0 || sz > SIZE_MAX || InjectedFailure()) return nullptr;
   return std::malloc(static_cast<std::size_t>(sz));
@@ -358,8 +282,7 @@ void MemFailAfter(U4 n) {
   fail_countdown = n;
 }
 
-namespace {
-__attribute__((noinline)) void* AllocGeneral(U4 sz) {
+void* AllocU1General(U4 sz) {
   if (alloc_busy) {
     std::printf("%s%s\n", "AllocU1", " BUSY");
     CrashMe("AllocU1");
@@ -373,18 +296,6 @@ __attribute__((noinline)) void* AllocGeneral(U4 sz) {
   Indent(-4);
   alloc_busy = false;
   return ErrSet ? nullptr : user;
-}
-} // namespace
-
-void* AllocU1(U4 sz) {
-  if (ErrSet || sz == 0) return nullptr;
-  if (AllocQuiet()) {
-    void* quick = pgm_alloc_id == LPM ? LpmCarveQuick(sz)
-                  : reuse_mem_ena     ? ReuseQuick(sz)
-                                      : nullptr;
-    if (quick) return quick;
-  }
-  return AllocGeneral(sz);
 }
 
 void* AllocPt(U4 cnt) {
@@ -580,8 +491,7 @@ void* ReallocPt(void* pt, U4 cnt) {
   return ErrSet ? pt : np;
 }
 
-namespace {
-__attribute__((noinline)) void FreeGeneral(void** ppt) {
+void FreeSPGeneral(void** ppt) {
   // A level of its own only when the caller has an error pending: without one, an error
   // raised here lands where carrying it out would put it anyway.
   const bool nested = ErrSet;
@@ -603,15 +513,4 @@ __attribute__((noinline)) void FreeGeneral(void** ppt) {
     Indent(-4);
   }
   if (nested) PopErr(true);
-}
-} // namespace
-
-void FreeSP(void** ppt) {
-  if (!ppt || !*ppt) return;
-  // A pending error does not matter here: nothing on the way can raise another.
-  if (!mem_dbg && ParkQuick(*ppt)) {
-    *ppt = nullptr;
-    return;
-  }
-  FreeGeneral(ppt);
 }

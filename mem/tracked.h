@@ -2,9 +2,11 @@
 // front of it, so that a pointer handed back can be verified before it is trusted and
 // memory can be accounted for by kind.
 #pragma once
+#include "errlog/errstack.h"
 #include "mem/accounting.h"
 #include "mem/busy.h"
 #include "mem/memdsc.h"
+#include "mem/quickpaths.h"
 
 #include <cstdint>
 
@@ -12,9 +14,22 @@
 extern const char* (*mem_code_location_hook)();
 extern U1 pgm_alloc_id; // kind of the next AllocU1 block; wrappers save, set and restore it
 
+// The long ways of AllocU1 and FreeSP, with their messages and test hooks.
+void* AllocU1General(U4 sz);
+void FreeSPGeneral(void** ppt);
+
 // sz bytes of the current kind, first byte 0. Null without a message for sz 0 or a pending
 // error; null with a message when the memory cannot be had.
-void* AllocU1(U4 sz);
+TAP_HOT void* AllocU1(U4 sz) {
+  if (ErrSet || sz == 0) return nullptr;
+  if (AllocQuiet()) {
+    void* quick = pgm_alloc_id == LPM ? LpmCarveQuick(sz)
+                  : reuse_mem_ena     ? ReuseQuick(sz, pgm_alloc_id)
+                                      : nullptr;
+    if (quick) return quick;
+  }
+  return AllocU1General(sz);
+}
 void* AllocPt(U4 cnt); // room for cnt pointers
 void* AllocU2(U4 cnt);
 void* AllocU4(U4 cnt);
@@ -32,7 +47,15 @@ void* ReallocPt(void* pt, U4 cnt);
 // Frees the block held by *ppt and clears the variable. Works while an error is pending.
 // A pointer outside the tracked ranges is reported and the variable left as it was; a freed
 // or damaged block ends the program.
-void FreeSP(void** ppt);
+TAP_HOT void FreeSP(void** ppt) {
+  if (!ppt || !*ppt) return;
+  // A pending error does not matter here: nothing on the way can raise another.
+  if (!mem_dbg && ParkQuick(*ppt)) {
+    *ppt = nullptr;
+    return;
+  }
+  FreeSPGeneral(ppt);
+}
 template <class T> inline void FreeSP(T** ppt) {
   if (!ppt) return;
   void* pt = const_cast<void*>(static_cast<const void*>(*ppt));

@@ -53,8 +53,8 @@ const Case kCases[] = {
      "PtMDP:", "PtMDP"},
     {"descriptor overwritten from below",
      [] {
-       U1* p = static_cast<U1*>(AllocU1(40));
-       p[-2] = 0x55;
+       void* p = AllocU1(40);
+       PtMDP(p, true)->signature[2] = 0x55; // the byte two below the user area
        FreeSP(&p);
      },
      "PtMDP:Invalid memdsc_signature: pt1=", "PtMDP"},
