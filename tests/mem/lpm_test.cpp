@@ -52,6 +52,22 @@ TEST_F(Lpm, CarvingReallocAndReset) {
   EXPECT_EQ(TakeErr(), "LPM OVERFLOW");
   EXPECT_EQ(lpm_block_x, x0);
 
+  // Carves over released bytes that hold old data: whole descriptors, first bytes 0.
+  full = AllocLPM(200);
+  std::memset(full, 'd', 200);
+  ResetLPM(x0);
+  for (U4 i = 0; i < 3; ++i) {
+    char* c = static_cast<char*>(AllocLPM(2));
+    const memdsc* d = PtMDP(c, false);
+    ASSERT_NE(d, nullptr) << i;
+    EXPECT_EQ(d->lpmx, x0 + i * 36);
+    EXPECT_EQ(d->sz, 4u);
+    EXPECT_EQ(d->alloc_id, LPM);
+    EXPECT_EQ(d->alloc_time, 0u);
+    EXPECT_EQ(c[0], 0);
+  }
+  ResetLPM(x0);
+
   // Switched off, every request overflows.
   const U4 saved = lpm_block_sz;
   lpm_block_sz = 0;
