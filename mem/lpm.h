@@ -11,10 +11,6 @@
 #include <cstddef>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 extern U1* lpm_block;     // null until reserved
 extern U1* lpm_block_end; // lpm_block + lpm_block_sz
 extern U4 lpm_block_x;    // where the next descriptor goes
@@ -108,25 +104,12 @@ TAP_HOT void* LpmCarveQuick(U4 sz) {
   U1* at = lpm_block + x; // read before the flag's fence, so read once
   AllocBusy busy;
   UnpoisonMem(at, kMemDscSize + stored);
-  // The descriptor straight into place, in as few stores as it takes: a record built on
-  // the stack and copied would stall on its way through the store buffer. The reserved
-  // bytes 8 to 19 are left as they are.
+  // The descriptor straight into place: a record built on the stack and copied would
+  // stall on its way through the store buffer. The reserved bytes 8 to 19 are left alone.
   const U4 sz4 = static_cast<U4>(stored);
-  static_assert(offsetof(memdsc, alloc_id) == 4 && offsetof(memdsc, lpmx) == 20 &&
-                    offsetof(memdsc, alloc_time) == 24 && offsetof(memdsc, signature) == 28 &&
-                    std::endian::native == std::endian::little,
-                "the words follow the descriptor's layout");
+  static_assert(offsetof(memdsc, alloc_id) == 4, "sz and alloc_id make the first word");
   LpmStore8(at, sz4 | U8{LPM} << 32);
-#if defined(__SSE2__)
-  // lpmx, alloc_time 0, the signature and the first four user bytes 0 (stored is at least 4)
-  const __m128i live = _mm_set_epi32(0, static_cast<int>(kMemDscLive), 0, 0);
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(at + 20),
-                   _mm_or_si128(_mm_cvtsi32_si128(static_cast<int>(x)), live));
-#else
-  LpmStore8(at + 16, U8{x} << 32);
-  LpmStore8(at + 24, U8{kMemDscLive} << 32);
-  at[kMemDscSize] = 0;
-#endif
+  SetDscTailLive(reinterpret_cast<memdsc*>(at), x);
   LpmBookCarve(x, sz4); // the counters are settled later (SettleMemBooks)
   return at + kMemDscSize;
 }

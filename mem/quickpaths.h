@@ -42,9 +42,7 @@ TAP_HOT void* ReuseQuick(U4 sz, U1 alloc_id) {
   BookHeapAlloc(kind, stored); // a block handed out before lies inside the pointer range
   U1* user = UserOf(d);
   UnpoisonMem(user, stored);
-  SetSignature(d, kMemDscLive);
-  user[0] = 0;
-  d->alloc_time = 0;
+  SetDscTailLive(d, kNoLpmx); // lpmx as it was: only heap blocks are parked
   d->alloc_id = kind;
   return user;
 }
@@ -75,8 +73,7 @@ TAP_HOT bool ParkQuick(void* pt) {
   if (waiting > r.cnt_max) r.cnt_max = waiting;
   r.wr = next;
   map[wr] = d;
-  d->alloc_time = 0;
-  SetSignature(d, kMemDscParked);
+  SetDscTimeAndSignature(d, kMemDscParked);
   PoisonMem(pt, stored);
   return true;
 }
