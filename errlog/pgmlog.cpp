@@ -8,6 +8,7 @@
 #include "files/ftest.h"
 #include "mem/tracked.h"
 #include "time/clock.h"
+#include "time/parsetime.h"
 #include "time/sttoutm.h"
 #include "time/utm.h"
 
@@ -198,6 +199,34 @@ void LogBf(const char* buffer, U4 length) {
   if (!written) WriteError();
 }
 
+bool StampHoldsForASecond(const char* pattern) {
+  TPDAT tp{};
+  ParseTime(&tp, pattern, kAllU4);
+  return tp.msec.val == kTPNotFound;
+}
+
+namespace {
+// The time stamp of a line changes once a second: it is formatted again only then, or when
+// the pattern is another (formatting it is most of a short line's cost).
+const char* LineStamp() {
+  static char pattern[64];
+  static char stamp[128];
+  static U8 stamped_secs = 0;
+  static bool valid = false;
+  const U8 secs = ClockSecs();
+  if (valid && secs == stamped_secs && std::strcmp(pattern, log_time_pattern) == 0) return stamp;
+  valid = false;
+  const char* text = TimeTS_MyBf(static_cast<I8>(secs), log_time_pattern, stamp, sizeof stamp);
+  if (text != stamp || std::strlen(log_time_pattern) >= sizeof pattern ||
+      !StampHoldsForASecond(log_time_pattern))
+    return text;
+  std::strcpy(pattern, log_time_pattern);
+  stamped_secs = secs;
+  valid = true;
+  return stamp;
+}
+} // namespace
+
 void LogStMultV(const char* text, va_list rest) {
   if (!fault_mode) {
     if (busy) {
@@ -230,9 +259,7 @@ void LogStMultV(const char* text, va_list rest) {
   U4 len = 0;
   log_line[0] = '\0';
   if (!fault_mode && log_time_pattern) {
-    char stamp[128];
-    TimeTS_MyBf(static_cast<I8>(ClockSecs()), log_time_pattern, stamp, sizeof stamp);
-    Append(log_line, len, kLineLimit, stamp);
+    Append(log_line, len, kLineLimit, LineStamp());
     if (log_elapsed) {
       char ms[32];
       std::snprintf(ms, sizeof ms, "(%5lld)", static_cast<long long>(elapsed));

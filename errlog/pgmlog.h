@@ -26,6 +26,9 @@ extern U4 log_last_msecs;            // ClockMsecs after the previous line; 0: n
 extern char pgm_err_fn[kPgmTextSz];  // the error file
 extern bool err_file_ena;            // append reported errors to the error file
 extern bool log_write_failed;        // a write or flush of the log failed this run
+// False for a time stamp pattern with milliseconds: only other stamps are kept and reused
+// for the lines of the same second.
+bool StampHoldsForASecond(const char* pattern);
 // The command file of the run that is the same file as fn, or null; installed at start-up.
 // The log never replaces, empties or moves such a file.
 extern const char* (*log_command_file_hook)(const char* fn);

@@ -128,6 +128,33 @@ TEST_F(Log, LineFormatElapsedAndPauses) {
   EXPECT_EQ(LogLineTextStart("12/31/2022 23:00:00(    0)no blank"), 0u);
 }
 
+TEST_F(Log, StampFollowsTheClockAndThePattern) {
+  // Kept for the lines of one second, formatted again for the next one or another pattern.
+  ASSERT_TRUE(OpenPgmLog(0));
+  log_elapsed = false;
+  LogSt("a");
+  LogSt("b");
+  fake.clock.Advance(1'000'000);
+  LogSt("c");
+  const char* saved = log_time_pattern;
+  log_time_pattern = "2022-12-31 23:00:00";
+  LogSt("d");
+  log_time_pattern = saved;
+  log_elapsed = true;
+  const auto lines = Lines(LogText());
+  ASSERT_EQ(lines.size(), 4u) << LogText();
+  auto stamp = [&](size_t i) { return lines[i].substr(0, lines[i].size() - 2); };
+  EXPECT_EQ(stamp(0), stamp(1));
+  EXPECT_NE(stamp(1), stamp(2));
+  EXPECT_EQ(stamp(2).substr(stamp(2).size() - 2), stamp(3).substr(stamp(3).size() - 2));
+  EXPECT_TRUE(
+      std::regex_match(stamp(3), std::regex(R"(\d{4}-\d{1,2}-\d{1,2} \d{1,2}:\d{2}:\d{2})")))
+      << stamp(3);
+  // Milliseconds change within the second: such a stamp is never kept.
+  EXPECT_TRUE(StampHoldsForASecond("12/31/2022 23:00:00"));
+  EXPECT_FALSE(StampHoldsForASecond("12/31/2022 23:00:00:000"));
+}
+
 TEST_F(Log, IndentationPrefaceAndLongLines) {
   ASSERT_TRUE(OpenPgmLog(0));
   log_indent = 5;
