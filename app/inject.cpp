@@ -5,6 +5,7 @@
 #include "base/settings.h"
 #include "errlog/errstack.h"
 #include "errlog/pgmlog.h"
+#include "text/numfmt.h"
 
 #include <cstdio>
 
@@ -30,11 +31,8 @@ I4 NormalisedCoordinate(I4 p, I4 size) {
 void Tapster(U1 vk, U1 ud, HWND_T window) {
   if (ErrSet) return;
   if (debug_level) {
-    char code[8], updown[8], handle[24];
-    std::snprintf(code, sizeof code, "%02llx", static_cast<unsigned long long>(vk));
-    std::snprintf(updown, sizeof updown, "%02llx", static_cast<unsigned long long>(ud));
-    std::snprintf(handle, sizeof handle, "%llX", static_cast<unsigned long long>(window));
-    LogStMult("Tapster", ":vk=", code, " ud=", updown, " hwnd=", handle, nullptr);
+    LogStMult("Tapster", ":vk=", HexDigits(vk, 2).bf, " ud=", HexDigits(ud, 2).bf,
+              " hwnd=", HexDigits(static_cast<U8>(window), 1, true).bf, nullptr);
   }
   if (window) ActivateWindow(window, true);
   if (ErrSet || !(ud & (kUdPress | kUdRelease))) return;
@@ -49,14 +47,9 @@ void Tapster(U1 vk, U1 ud, HWND_T window) {
 void SimMouse(U1 button, U1 ud, HWND_T window, I2 y, I2 x, bool relative) {
   if (ErrSet) return;
   if (debug_level) {
-    char code[8], updown[8], handle[24], gy[8], gx[8];
-    std::snprintf(code, sizeof code, "%02llx", static_cast<unsigned long long>(button));
-    std::snprintf(updown, sizeof updown, "%02llx", static_cast<unsigned long long>(ud));
-    std::snprintf(handle, sizeof handle, "%llX", static_cast<unsigned long long>(window));
-    std::snprintf(gy, sizeof gy, "%d", y);
-    std::snprintf(gx, sizeof gx, "%d", x);
-    LogStMult("SimMouse", ":vk=", code, " ud=", updown, " hwnd=", handle, " gy=", gy, " gx=", gx,
-              " abs=", relative ? "True" : "False", nullptr);
+    LogStMult("SimMouse", ":vk=", HexDigits(button, 2).bf, " ud=", HexDigits(ud, 2).bf,
+              " hwnd=", HexDigits(static_cast<U8>(window), 1, true).bf, " gy=", DecDigits(y).bf,
+              " gx=", DecDigits(x).bf, " abs=", relative ? "True" : "False", nullptr);
   }
   LoadSystemMetrics();
 

@@ -55,17 +55,15 @@ bool Empty(const char* field) {
 }
 
 void LogCommand(const Fields& f, U1 ud, I2 y, I2 x) {
-  char win[1024], key[256], yText[256], udText[8], gy[8], gx[8];
+  char win[1024], key[256], yText[256];
   // Window names come from the command line or a file: control characters in them must
   // not start log lines of their own.
   PrintableText_MyBf(f.win, kAllU4, sizeof win - 1, win, sizeof win);
   PrintableText_MyBf(f.key, kAllU4, sizeof key - 1, key, sizeof key);
   PrintableText_MyBf(f.y, kAllU4, sizeof yText - 1, yText, sizeof yText);
-  std::snprintf(udText, sizeof udText, "%02llx", static_cast<unsigned long long>(ud));
-  std::snprintf(gy, sizeof gy, "%u", static_cast<unsigned>(static_cast<U2>(y)));
-  std::snprintf(gx, sizeof gx, "%u", static_cast<unsigned>(static_cast<U2>(x)));
-  LogStMult("SimCmd", ":wnd=", win, " keyt=", key, " myt=", yText, " ud=", udText, " gy=", gy,
-            " gx=", gx, nullptr);
+  LogStMult("SimCmd", ":wnd=", win, " keyt=", key, " myt=", yText, " ud=", HexDigits(ud, 2).bf,
+            " gy=", DecDigits(static_cast<U2>(y)).bf, " gx=", DecDigits(static_cast<U2>(x)).bf,
+            nullptr);
 }
 } // namespace
 

@@ -7,6 +7,7 @@
 #include "files/fname.h"
 #include "files/ftest.h"
 #include "mem/tracked.h"
+#include "text/numfmt.h"
 #include "time/clock.h"
 #include "time/parsetime.h"
 #include "time/sttoutm.h"
@@ -261,9 +262,9 @@ void LogStMultV(const char* text, va_list rest) {
   if (!fault_mode && log_time_pattern) {
     Append(log_line, len, kLineLimit, LineStamp());
     if (log_elapsed) {
-      char ms[32];
-      std::snprintf(ms, sizeof ms, "(%5lld)", static_cast<long long>(elapsed));
-      Append(log_line, len, kLineLimit, ms);
+      Append(log_line, len, kLineLimit, "(");
+      Append(log_line, len, kLineLimit, DecDigits(elapsed, 5).bf);
+      Append(log_line, len, kLineLimit, ")");
     }
   }
   if (!blankRow[0]) std::memset(blankRow, ' ', kMaxIndent);

@@ -318,3 +318,34 @@ char* TextFN_MyBf(const char* st, char space_ch, char* bf, U4 bfsz) {
   bf[o] = 0;
   return bf;
 }
+
+NumDigits HexDigits(U8 v, U4 min_digits, bool upper) {
+  const char* digits = upper ? "0123456789ABCDEF" : "0123456789abcdef";
+  char tmp[16];
+  U4 n = 0;
+  do {
+    tmp[n++] = digits[v & 15];
+    v >>= 4;
+  } while (v);
+  NumDigits out;
+  U4 o = 0;
+  for (U4 pad = min_digits < 16 ? min_digits : 16; pad > n; --pad)
+    out.bf[o++] = '0';
+  while (n)
+    out.bf[o++] = tmp[--n];
+  out.bf[o] = '\0';
+  return out;
+}
+
+NumDigits DecDigits(I8 v, U4 width) {
+  char tmp[24];
+  char* first = Digits(Magnitude(v), tmp + sizeof tmp);
+  if (v < 0) *--first = '-';
+  const U4 n = static_cast<U4>(tmp + sizeof tmp - 1 - first);
+  NumDigits out;
+  U4 o = 0;
+  for (U4 pad = width < 23 ? width : 23; pad > n; --pad)
+    out.bf[o++] = ' ';
+  std::memcpy(out.bf + o, first, n + 1);
+  return out;
+}

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -42,6 +43,25 @@ TEST(Format, Decimal) {
   EXPECT_STREQ(VS10CS16X_MyBf(1024, bf, sizeof bf), "1,024/400");
   EXPECT_STREQ(VS16_MyBf(255, "0x", nullptr, bf, sizeof bf), "0xFF");
   EXPECT_STREQ(VS8_MyBf(8, nullptr, nullptr, bf, sizeof bf), "10");
+}
+
+TEST(Format, DigitsForDebugLinesMatchPrintf) {
+  const U8 hex[] = {0, 5, 0xbf, 0x1234, 0xFFFFFFFFFFFFFFFFull};
+  const I8 dec[] = {0, 7, -2, 12345, 123456, INT64_MIN, INT64_MAX};
+  char want[64];
+  for (U8 v : hex) {
+    std::snprintf(want, sizeof want, "%02llx", static_cast<unsigned long long>(v));
+    EXPECT_STREQ(HexDigits(v, 2).bf, want);
+    std::snprintf(want, sizeof want, "%llX", static_cast<unsigned long long>(v));
+    EXPECT_STREQ(HexDigits(v, 1, true).bf, want);
+  }
+  for (I8 v : dec) {
+    std::snprintf(want, sizeof want, "%5lld", static_cast<long long>(v));
+    EXPECT_STREQ(DecDigits(v, 5).bf, want);
+  }
+  // Widths past the buffer are cut to what it holds.
+  EXPECT_EQ(std::strlen(HexDigits(1, 100).bf), 16u);
+  EXPECT_EQ(std::strlen(DecDigits(-1, 100).bf), 23u);
 }
 
 TEST(Format, FloatsKeepExponents) {
