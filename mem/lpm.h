@@ -7,10 +7,6 @@
 #include "mem/memdsc.h"
 #include "mem/poison.h"
 
-#include <bit>
-#include <cstddef>
-#include <cstring>
-
 extern U1* lpm_block;     // null until reserved
 extern U1* lpm_block_end; // lpm_block + lpm_block_sz
 extern U4 lpm_block_x;    // where the next descriptor goes
@@ -91,9 +87,6 @@ const memdsc* LpmDescriptorAt(U8 x, const char* name);
 
 // The carve of a quiet allocator: the descriptor, the fill offset and the reset mark, with
 // the counters left to SettleMemBooks. Null when it must go the long way.
-TAP_HOT void LpmStore8(U1* at, U8 v) {
-  std::memcpy(at, &v, 8);
-}
 TAP_HOT void* LpmCarveQuick(U4 sz) {
   // Reading the clock is a call: that carve goes the long way.
   if (!lpm_block || zorvs_pc) return nullptr;
@@ -106,10 +99,10 @@ TAP_HOT void* LpmCarveQuick(U4 sz) {
   UnpoisonMem(at, kMemDscSize + stored);
   // The descriptor straight into place: a record built on the stack and copied would
   // stall on its way through the store buffer. The reserved bytes 8 to 19 are left alone.
+  auto* d = reinterpret_cast<memdsc*>(at);
   const U4 sz4 = static_cast<U4>(stored);
-  static_assert(offsetof(memdsc, alloc_id) == 4, "sz and alloc_id make the first word");
-  LpmStore8(at, sz4 | U8{LPM} << 32);
-  SetDscTailLive(reinterpret_cast<memdsc*>(at), x);
+  SetDscHead(d, sz4, LPM);
+  SetDscTailLive(d, x);
   LpmBookCarve(x, sz4); // the counters are settled later (SettleMemBooks)
   return at + kMemDscSize;
 }

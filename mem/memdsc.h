@@ -46,6 +46,12 @@ static_assert(offsetof(memdsc, lpmx) == 20 && offsetof(memdsc, alloc_time) == 24
                   offsetof(memdsc, signature) == 28 && std::endian::native == std::endian::little,
               "the stores below follow the descriptor's layout");
 
+// sz and alloc_id of a block handed out in one store (with three reserved bytes 0).
+TAP_HOT void SetDscHead(memdsc* d, U4 sz, U1 kind) {
+  static_assert(offsetof(memdsc, alloc_id) == 4, "sz and alloc_id make the first word");
+  const U8 v = sz | U8{kind} << 32;
+  std::memcpy(d, &v, 8);
+}
 // The last three fields of a block handed out (lpmx, alloc_time 0 and the live signature)
 // and its first four user bytes 0, in as few stores as the machine allows: the quick paths
 // are bound by their stores. The user area holds at least four bytes.
