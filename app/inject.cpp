@@ -48,8 +48,8 @@ void SimMouse(U1 button, U1 ud, HWND_T window, I2 y, I2 x, bool relative) {
   if (ErrSet) return;
   if (debug_level) {
     LogStMult("SimMouse", ":vk=", HexDigits(button, 2).bf, " ud=", HexDigits(ud, 2).bf,
-              " hwnd=", HexDigits(static_cast<U8>(window), 1, true).bf, " gy=", DecDigits(y).bf,
-              " gx=", DecDigits(x).bf, " abs=", relative ? "True" : "False", nullptr);
+              " hwnd=", HexDigits(static_cast<U8>(window), 1, true).bf, " gy=", VS10_I8(I4{y}).bf,
+              " gx=", VS10_I8(I4{x}).bf, " abs=", relative ? "True" : "False", nullptr);
   }
   LoadSystemMetrics();
 

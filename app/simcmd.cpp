@@ -62,7 +62,7 @@ void LogCommand(const Fields& f, U1 ud, I2 y, I2 x) {
   PrintableText_MyBf(f.key, kAllU4, sizeof key - 1, key, sizeof key);
   PrintableText_MyBf(f.y, kAllU4, sizeof yText - 1, yText, sizeof yText);
   LogStMult("SimCmd", ":wnd=", win, " keyt=", key, " myt=", yText, " ud=", HexDigits(ud, 2).bf,
-            " gy=", DecDigits(static_cast<U2>(y)).bf, " gx=", DecDigits(static_cast<U2>(x)).bf,
+            " gy=", VS10_U8(static_cast<U2>(y)).bf, " gx=", VS10_U8(static_cast<U2>(x)).bf,
             nullptr);
 }
 } // namespace

@@ -25,12 +25,13 @@ char* VSFN_MyBf(double v, U4 decimals, bool keep_zeros, char* bf, U4 bfsz);
 
 // For lines written often (the debug lines of every key): no printf. The hexadecimal digits
 // of v, at least min_digits of them, upper or lower case ("%02llx", "%llX"), and the decimal
-// digits right-aligned in width characters ("%5lld"). The buffer gets the text.
+// digits right-aligned in width characters ("%5lld"; plain digits: VS10_I8 below). The
+// buffer gets the text.
 struct NumDigits {
   char bf[24];
 };
 NumDigits HexDigits(U8 v, U4 min_digits = 1, bool upper = false);
-NumDigits DecDigits(I8 v, U4 width = 0);
+NumDigits DecDigits(I8 v, U4 width);
 
 // Durations: H:MM:SS or M:SS; H:MM; H:MM:SS:mmm or M:SS:mmm. Negative counts get a "-".
 char* SecondsS_MyBf(I8 secs, char* bf, U4 bfsz);
