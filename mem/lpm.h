@@ -89,12 +89,15 @@ const memdsc* LpmDescriptorAt(U8 x, const char* name);
 // the counters left to SettleMemBooks. Null when it must go the long way.
 TAP_HOT void* LpmCarveQuick(U4 sz) {
   // Reading the clock is a call: that carve goes the long way.
-  if (!lpm_block || zorvs_pc) return nullptr;
+  if (zorvs_pc) return nullptr;
   const U4 x = lpm_block_x;
   const U8 stored = LpmStoredSize(sz);
-  const auto reserved = static_cast<U8>(lpm_block_end - lpm_block);
-  if (x >= lpm_block_sz || U8{x} + kMemDscSize + stored > reserved) return nullptr;
-  U1* at = lpm_block + x; // read before the flag's fence, so read once
+  // Before the block is reserved both ends are null, and nothing fits.
+  const auto from = reinterpret_cast<std::uintptr_t>(lpm_block) + x;
+  if (x >= lpm_block_sz ||
+      from + kMemDscSize + stored > reinterpret_cast<std::uintptr_t>(lpm_block_end))
+    return nullptr;
+  U1* at = reinterpret_cast<U1*>(from); // read before the flag's fence, so read once
   AllocBusy busy;
   UnpoisonMem(at, kMemDscSize + stored);
   // The descriptor straight into place: a record built on the stack and copied would
