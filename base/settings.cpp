@@ -3,7 +3,7 @@
 U4 lpm_block_sz = 0x100000;
 U4 lpm_max_sz = 0;
 bool reuse_mem_ena = true;
-U2 mem_dbg = 0;
+AllocSwitches alloc_switches = {};
 bool malloc_dbg = false;
 
 bool fault_handler_ena = true;
@@ -16,7 +16,6 @@ bool pgm_log_dbg = false;
 bool daemon_pgm = false;
 U1 debug_level = 0;
 bool bell_ena = true;
-bool zorvs_pc = false;
 bool pause_on_error = false;
 
 char home_dir[kPgmTextSz] = "";

@@ -3,14 +3,35 @@
 #pragma once
 #include "base/types.h"
 
+#include <cstring>
+
 inline constexpr U4 kPgmTextSz = 301; // 300 characters and the terminating zero
 
 // Memory (read by the allocator and the LPM pool).
 extern U4 lpm_block_sz;    // "-lpm_block_sz=", default 0x100000
 extern U4 lpm_max_sz;      // "-lpm_max_sz=", default 0
 extern bool reuse_mem_ena; // "-reuse_mem_ena", default true
-extern U2 mem_dbg;         // "-mem_dbg", default 0
 extern bool malloc_dbg;    // "-malloc_dbg", default false
+
+// What sends every allocation the long way, side by side: the quick paths test all of it
+// in one load.
+struct AllocSwitches {
+  U2 mem_dbg;        // "-mem_dbg", default 0
+  bool zorvs_pc;     // developer machine: environment or "-ZorvsPC"
+  U1 unused;         // stays 0
+  U4 fail_countdown; // test hook (MemFailAfter): the allocation that fails, 0 for none
+};
+extern AllocSwitches alloc_switches;
+inline constexpr U2& mem_dbg = alloc_switches.mem_dbg;
+inline constexpr bool& zorvs_pc = alloc_switches.zorvs_pc;
+inline constexpr U4& fail_countdown = alloc_switches.fail_countdown;
+// None of them is on.
+inline bool AllocSwitchesOff() {
+  U8 word;
+  static_assert(sizeof(AllocSwitches) == sizeof word);
+  std::memcpy(&word, &alloc_switches, sizeof word);
+  return word == 0;
+}
 
 // Fault handling.
 extern bool fault_handler_ena;              // "-fault_handler_ena", default true
@@ -25,7 +46,6 @@ extern bool pgm_log_dbg;            // "-pgm_log_dbg": start-up and log-file tra
 extern bool daemon_pgm;     // "-daemon_pgm", or no standard stream at all
 extern U1 debug_level;      // "-DEBUG"; toggled at run time by the console keyboard
 extern bool bell_ena;       // "-BELL", default true
-extern bool zorvs_pc;       // developer machine: environment or "-ZorvsPC"
 extern bool pause_on_error; // "-PauseOnError"
 
 // Who and where the program is.

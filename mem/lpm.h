@@ -85,11 +85,10 @@ void LpmBookFree(const memdsc* d);
 // Ends the program through CrashMe (after pushing InternalMemCheck's message) otherwise.
 const memdsc* LpmDescriptorAt(U8 x, const char* name);
 
-// The carve of a quiet allocator: the descriptor, the fill offset and the reset mark, with
-// the counters left to SettleMemBooks. Null when it must go the long way.
+// The carve of a quiet allocator (AllocQuiet: no allocation times, so no clock to read):
+// the descriptor, the fill offset and the reset mark, with the counters left to
+// SettleMemBooks. Null when it must go the long way.
 TAP_HOT void* LpmCarveQuick(U4 sz) {
-  // Reading the clock is a call: that carve goes the long way.
-  if (zorvs_pc) return nullptr;
   const U4 x = lpm_block_x;
   const U8 stored = LpmStoredSize(sz);
   // Before the block is reserved both ends are null, and nothing fits.

@@ -22,11 +22,10 @@ TAP_HOT void SetSignature(memdsc* d, U4 sig) {
   std::memcpy(d->signature, &sig, 4);
 }
 
-// Everything is read before anything is written: a store through a descriptor could alias
-// any counter as far as the compiler knows.
+// For a quiet allocator (AllocQuiet). Everything is read before anything is written: a
+// store through a descriptor could alias any counter as far as the compiler knows.
 TAP_HOT void* ReuseQuick(U4 sz, U1 alloc_id) {
   if (sz > (U4{1} << 30) - kMemDscSize) return nullptr; // the biggest classes go the long way
-  if (zorvs_pc) return nullptr;                         // as does reading the clock
   const U4 ix = ReuseMemIndex(sz + kMemDscSize);
   ReuseRing& r = reuse_mem[ix];
   const U4 rd = r.rd;

@@ -27,8 +27,6 @@ const char* (*mem_code_location_hook)() = nullptr;
 U1 pgm_alloc_id = PERSISTENT;
 bool alloc_busy = false;
 
-U4 fail_countdown = 0;
-
 namespace {
 
 bool InjectedFailure() {

@@ -149,4 +149,36 @@ TEST_F(FastPath, CarvesBookedLateStillMakeThePeaks) {
   ResetLPM(keep);
 }
 
+TEST_F(FastPath, EachSwitchSendsAQuietCallTheLongWay) {
+  // A parked block waits on its ring and the pool has room: each call below could go a short
+  // way, and each switch must keep it from doing so.
+  ReuseMemInit();
+  const U4 keep = lpm_block_x;
+  void* parked = AllocU1(100);
+  FreeSP(&parked);
+  // The failure hook: the heap request fails although a block is waiting.
+  MemFailAfter(1);
+  EXPECT_EQ(AllocU1(100), nullptr);
+  EXPECT_EQ(TakeErr().rfind("AllocU1:Mem alloc failure", 0), 0u);
+  MemFailAfter(0);
+  // A developer machine: allocation times, which need the clock.
+  zorvs_pc = true;
+  void* timed = AllocU1(100);
+  void* carved = AllocLPM(10);
+  zorvs_pc = false;
+  EXPECT_NE(PtMDP(timed, true)->alloc_time, 0u) << "ring hit";
+  EXPECT_NE(PtMDP(carved, true)->alloc_time, 0u) << "carve";
+  FreeSP(&timed);
+  // Debug lines for each of them.
+  OpenLog();
+  mem_dbg = 1;
+  void* logged = AllocU1(100);
+  AllocLPM(10);
+  mem_dbg = 0;
+  EXPECT_NE(LogText().find("AllocU1:2:reuse_mem["), std::string::npos) << LogText();
+  EXPECT_NE(LogText().find("alloc_id=LPM"), std::string::npos) << LogText();
+  FreeSP(&logged);
+  ResetLPM(keep);
+}
+
 } // namespace
