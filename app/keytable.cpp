@@ -165,6 +165,17 @@ int KeyNameIndex(const char* name) {
   return -1;
 }
 
+int CharKeyIndex(unsigned char c) {
+  // A text types the same few characters over and over: each is looked up once.
+  static int known[256]; // the index + 1, -1 for none, 0 while not looked up
+  if (known[c] == 0) {
+    char buf[8];
+    const int i = KeyNameIndex(CharName(c, buf));
+    known[c] = i < 0 ? -1 : i + 1;
+  }
+  return known[c] < 0 ? -1 : known[c] - 1;
+}
+
 const char* CharName(unsigned char c, char* buf) {
   if (c < 32) return control_names[c];
   if (c == 255) return "<?>";

@@ -27,3 +27,5 @@ int KeyNameIndex(const char* name);
 // ("<NUL>", "<BS>", "<CR>" ...) for the control characters except tab, "<?>" for 255.
 // The result points into buf (at least 8 bytes) or at a constant.
 const char* CharName(unsigned char c, char* buf);
+// KeyNameIndex of that name.
+int CharKeyIndex(unsigned char c);

@@ -149,8 +149,7 @@ void SimCmdText(char* field, HWND_T target) {
       text.Press(kVkTab);
       continue;
     }
-    char nameBuf[8];
-    int i = KeyNameIndex(CharName(c, nameBuf));
+    const int i = CharKeyIndex(c);
     if (i < 0) {
       SeMErrMult("Bad key name \"", field, "\"", nullptr);
       return;

@@ -36,6 +36,15 @@ TEST(KeyTable, OrderCodesAndNames) {
   EXPECT_STREQ(CharName('\t', buf), "\t");
   EXPECT_STREQ(CharName(255, buf), "<?>");
   EXPECT_STREQ(CharName('q', buf), "q");
+  // The remembered lookup of typed characters answers as the table does, found or not,
+  // the first time and later.
+  for (int round = 0; round < 2; ++round)
+    for (int c = 0; c < 256; ++c)
+      ASSERT_EQ(CharKeyIndex(static_cast<unsigned char>(c)),
+                KeyNameIndex(CharName(static_cast<unsigned char>(c), buf)))
+          << "character " << c << " round " << round;
+  EXPECT_GE(CharKeyIndex('a'), 0);
+  EXPECT_EQ(CharKeyIndex(0), -1);
 }
 
 TEST(UpDown, WholeFieldCaseBlind) {
