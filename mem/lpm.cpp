@@ -70,11 +70,8 @@ void InternalMemCheck(const char* name) {
 
 memdsc* LpmCarve(U4 sz) {
   if (!lpm_block && lpm_block_sz != 0) InternalMemInit();
-  // The region reserved counts, not only the setting: the option may change afterwards.
-  const U8 reserved = lpm_block ? static_cast<U8>(lpm_block_end - lpm_block) : 0;
   const U8 stored = LpmStoredSize(sz);
-  if (!lpm_block || lpm_block_x >= lpm_block_sz ||
-      U8{lpm_block_x} + kMemDscSize + stored > reserved) {
+  if (!LpmFits(lpm_block_x, stored)) {
     SeMErrMult("LPM OVERFLOW", nullptr);
     return nullptr;
   }

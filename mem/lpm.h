@@ -33,6 +33,14 @@ inline U8 LpmStoredSize(U4 sz) {
   return (U8{sz} & ~U8{3}) + 4; // room for a terminator even at a multiple of 4
 }
 memdsc* LpmCarve(U4 sz);
+// Whether a block of that stored size fits at offset x: x below the setting, and the block
+// inside the region reserved (the option may change afterwards). Before the block is
+// reserved both ends are null, and nothing fits.
+TAP_HOT bool LpmFits(U4 x, U8 stored) {
+  const auto from = reinterpret_cast<std::uintptr_t>(lpm_block) + x;
+  return x < lpm_block_sz &&
+         from + kMemDscSize + stored <= reinterpret_cast<std::uintptr_t>(lpm_block_end);
+}
 
 // What lets a reset skip the walk. Every block in the filled part, live or freed, counts in
 // lpm_blocks; a carve notes at its offset how many blocks lay below it, in a small table
@@ -91,12 +99,8 @@ const memdsc* LpmDescriptorAt(U8 x, const char* name);
 TAP_HOT void* LpmCarveQuick(U4 sz) {
   const U4 x = lpm_block_x;
   const U8 stored = LpmStoredSize(sz);
-  // Before the block is reserved both ends are null, and nothing fits.
-  const auto from = reinterpret_cast<std::uintptr_t>(lpm_block) + x;
-  if (x >= lpm_block_sz ||
-      from + kMemDscSize + stored > reinterpret_cast<std::uintptr_t>(lpm_block_end))
-    return nullptr;
-  U1* at = reinterpret_cast<U1*>(from); // read before the flag's fence, so read once
+  if (!LpmFits(x, stored)) return nullptr;
+  U1* at = lpm_block + x; // read before the flag's fence, so read once
   AllocBusy busy;
   UnpoisonMem(at, kMemDscSize + stored);
   // The descriptor straight into place: a record built on the stack and copied would
