@@ -112,9 +112,11 @@ VS10_I8::VS10_I8(I8 v, const char* fmt, bool commas) {
 }
 
 char* VS16_MyBf(U8 v, const char* prefix, const char* fmt, char* bf, U4 bfsz) {
+  if (!prefix) prefix = "";
+  if (!fmt) return FmtCut(bf, bfsz, "%s%s", prefix, HexDigits(v, 1, true).bf); // "%llX"
   char num[512];
-  std::snprintf(num, sizeof num, fmt ? fmt : "%llX", static_cast<unsigned long long>(v));
-  return FmtCut(bf, bfsz, "%s%s", prefix ? prefix : "", num);
+  std::snprintf(num, sizeof num, fmt, static_cast<unsigned long long>(v));
+  return FmtCut(bf, bfsz, "%s%s", prefix, num);
 }
 
 char* VS8_MyBf(U8 v, const char* prefix, const char* fmt, char* bf, U4 bfsz) {
