@@ -12,13 +12,12 @@
 
 U1* lpm_block = nullptr;
 U1* lpm_block_end = nullptr;
-U4 lpm_block_x = 0;
+LpmMark lpm_fill = {0, 0};
 U4 lpm_block_x_hi = 0;
 U4 lpm_cnt = 0;
 U4 lpm_cnt_hi = 0;
 U8 lpm_mem = 0;
 LpmMark lpm_marks[kLpmMarks];
-U4 lpm_blocks = 0;
 U4 lpm_freed_end = 0;
 U4 lpm_booked_x = 0;
 U4 lpm_booked_blocks = 0;
@@ -43,8 +42,7 @@ void InternalMemInit() {
     lpm_block = static_cast<U1*>(std::calloc(lpm_block_sz, 1));
     if (!lpm_block) CrashMe("InternalMemInit");
     lpm_block_end = lpm_block + lpm_block_sz;
-    lpm_block_x = 0;
-    lpm_blocks = 0;
+    SetLpmFill(0, 0);
     lpm_freed_end = 0;
     LpmBooksInStep();
     PoisonMem(lpm_block, lpm_block_sz); // nothing handed out yet
@@ -152,9 +150,8 @@ void ResetLPM(U4 keep) {
   }
   const U4 memcnt = r.live;
   const U8 memsz = r.bytes;
-  lpm_blocks = lpm_blocks > r.blocks ? lpm_blocks - r.blocks : 0;
   PoisonMem(lpm_block + keep, lpm_block_x - keep);
-  lpm_block_x = keep;
+  SetLpmFill(keep, lpm_blocks > r.blocks ? lpm_blocks - r.blocks : 0);
   if (pgm_alloc_mem_cnt < memcnt) CrashMe("ResetLPM:pgm_alloc_mem_cnt<memcnt");
   pgm_alloc_mem_cnt -= memcnt;
   if (pgm_alloc_mem < memsz) CrashMe("ResetLPM:pgm_alloc_mem<memsz");

@@ -9,9 +9,17 @@
 
 extern U1* lpm_block;     // null until reserved
 extern U1* lpm_block_end; // lpm_block + lpm_block_sz
-extern U4 lpm_block_x;    // where the next descriptor goes
-extern U4 lpm_block_x_hi; // highest descriptor offset handed out
-extern U4 lpm_cnt;        // live LPM blocks
+// An offset in the block and a number of blocks below it: a carve's mark (below), and the
+// fill itself, which a carve reads and moves in one go.
+struct LpmMark {
+  U4 x;
+  U4 below;
+};
+extern LpmMark lpm_fill;
+inline constexpr U4& lpm_block_x = lpm_fill.x;    // where the next descriptor goes
+inline constexpr U4& lpm_blocks = lpm_fill.below; // blocks in the filled part (below)
+extern U4 lpm_block_x_hi;                         // highest descriptor offset handed out
+extern U4 lpm_cnt;                                // live LPM blocks
 extern U4 lpm_cnt_hi;
 extern U8 lpm_mem; // and their bytes
 // lpm_block_sz and lpm_max_sz are start-up settings (base/settings.h). lpm_cnt, lpm_cnt_hi
@@ -47,26 +55,43 @@ TAP_HOT bool LpmFits(U4 x, U8 stored) {
 // that a later block may overwrite (the reset then walks). lpm_freed_end is one past the
 // highest offset of a block freed in the filled part, 0 for none: a reset above it
 // releases only live blocks.
-struct LpmMark {
-  U4 x;     // the block's offset
-  U4 below; // blocks below it
-};
 inline constexpr U4 kLpmMarks = 1024;
 extern LpmMark lpm_marks[kLpmMarks];
-extern U4 lpm_blocks;
 extern U4 lpm_freed_end;
 // Two blocks at least 36 bytes apart never share a slot of 32-byte steps.
 TAP_HOT LpmMark& LpmMarkAt(U4 x) {
   return lpm_marks[(x >> 5) & (kLpmMarks - 1)];
 }
 
+// The fill as one word, read and written whole: a narrower store just before a whole read
+// would hold the read up.
+TAP_HOT U8 LpmFillWord() {
+  U8 fill;
+  std::memcpy(&fill, &lpm_fill, 8);
+  return fill;
+}
+TAP_HOT void SetLpmFill(U4 x, U4 blocks) {
+  const U8 fill = x | U8{blocks} << 32;
+  std::memcpy(&lpm_fill, &fill, 8);
+}
+// Moves the fill past a block of stored size sz carved at the fill offset; the fill as it
+// stood is the block's mark.
+TAP_HOT void LpmAdvance(U8 fill, U4 sz) {
+  std::memcpy(&LpmMarkAt(static_cast<U4>(fill)), &fill, 8);
+  fill += (U8{1} << 32) + kMemDscSize + sz;
+  std::memcpy(&lpm_fill, &fill, 8);
+}
+TAP_HOT void LpmRaiseHighs(U4 x, U4 sz) {
+  if (x > lpm_block_x_hi) [[unlikely]]
+    lpm_block_x_hi = x;
+  if (sz > lpm_max_sz) [[unlikely]]
+    lpm_max_sz = sz;
+}
 // The LPM part of the books that every new block keeps at once: it moves the fill offset
-// past the block at x.
+// past the block at x, the fill offset.
 TAP_HOT void LpmBookCarve(U4 x, U4 sz) {
-  LpmMarkAt(x) = LpmMark{x, lpm_blocks++};
-  lpm_block_x = x + kMemDscSize + sz;
-  if (x > lpm_block_x_hi) lpm_block_x_hi = x;
-  if (sz > lpm_max_sz) lpm_max_sz = sz;
+  LpmAdvance(LpmFillWord(), sz);
+  LpmRaiseHighs(x, sz);
 }
 // The allocator's quick carve leaves the counts and bytes (program-wide and LPM, with their
 // peak values) behind: they stand at the fill offset lpm_booked_x with lpm_booked_blocks
@@ -97,7 +122,8 @@ const memdsc* LpmDescriptorAt(U8 x, const char* name);
 // the descriptor, the fill offset and the reset mark, with the counters left to
 // SettleMemBooks. Null when it must go the long way.
 TAP_HOT void* LpmCarveQuick(U4 sz) {
-  const U4 x = lpm_block_x;
+  const U8 fill = LpmFillWord();
+  const U4 x = static_cast<U4>(fill);
   const U8 stored = LpmStoredSize(sz);
   if (!LpmFits(x, stored)) return nullptr;
   U1* at = lpm_block + x; // read before the flag's fence, so read once
@@ -109,7 +135,8 @@ TAP_HOT void* LpmCarveQuick(U4 sz) {
   const U4 sz4 = static_cast<U4>(stored);
   SetDscHead(d, sz4, LPM);
   SetDscTailLive(d, x);
-  LpmBookCarve(x, sz4); // the counters are settled later (SettleMemBooks)
+  LpmAdvance(fill, sz4);
+  LpmRaiseHighs(x, sz4); // the counters are settled later (SettleMemBooks)
   return at + kMemDscSize;
 }
 
