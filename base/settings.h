@@ -14,11 +14,11 @@ extern bool reuse_mem_ena; // "-reuse_mem_ena", default true
 extern bool malloc_dbg;    // "-malloc_dbg", default false
 
 // What sends every allocation the long way, side by side: the quick paths test all of it
-// in one load.
+// in one load. A pending error is one of them; the long way then fails at once.
 struct AllocSwitches {
   U2 mem_dbg;        // "-mem_dbg", default 0
   bool zorvs_pc;     // developer machine: environment or "-ZorvsPC"
-  U1 unused;         // stays 0
+  bool err_set;      // the error stack's pending error, ErrSet (errlog/errstack.h)
   U4 fail_countdown; // test hook (MemFailAfter): the allocation that fails, 0 for none
 };
 extern AllocSwitches alloc_switches;

@@ -9,7 +9,6 @@
 #include <cstring>
 #include <string>
 
-bool ErrSet = false;
 U2 ErrLevel = 0;
 char ErrMsg[kErrLevels][kErrMsgSize];
 bool ErrLevelSet[kErrLevels];

@@ -2,6 +2,7 @@
 // Every failing function sets a message here and returns its failure value; callers
 // test ErrSet and fall through, so the first message travels to the top.
 #pragma once
+#include "base/settings.h"
 #include "base/types.h"
 
 #include <cstdarg>
@@ -9,7 +10,9 @@
 inline constexpr U2 kErrLevels = 10;
 inline constexpr U4 kErrMsgSize = 1024; // one slot: at most 1023 characters and a NUL
 
-extern bool ErrSet;                          // pending error of the current level
+// The pending error of the current level. It lives among the allocator's switches, which
+// its quick paths test in one load.
+inline constexpr bool& ErrSet = alloc_switches.err_set;
 extern U2 ErrLevel;                          // 0..9
 extern char ErrMsg[kErrLevels][kErrMsgSize]; // one message per level
 extern bool ErrLevelSet[kErrLevels];         // saved flag of each level

@@ -144,8 +144,7 @@ TAP_HOT void* LpmCarveQuick(U4 sz) {
 void* AllocLPMGeneral(U4 sz);
 // Inline, so that a loop building short texts pays no call per block.
 TAP_HOT void* AllocLPM(U4 sz) {
-  if (ErrSet) return nullptr;
-  if (sz != 0 && AllocQuiet())
+  if (sz != 0 && AllocQuiet()) // no pending error either
     if (void* quick = LpmCarveQuick(sz)) return quick;
   return AllocLPMGeneral(sz);
 }

@@ -281,6 +281,7 @@ void MemFailAfter(U4 n) {
 }
 
 void* AllocU1General(U4 sz) {
+  if (ErrSet) return nullptr;
   if (alloc_busy) {
     std::printf("%s%s\n", "AllocU1", " BUSY");
     CrashMe("AllocU1");

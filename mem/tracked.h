@@ -21,8 +21,8 @@ void FreeSPGeneral(void** ppt);
 // sz bytes of the current kind, first byte 0. Null without a message for sz 0 or a pending
 // error; null with a message when the memory cannot be had.
 TAP_HOT void* AllocU1(U4 sz) {
-  if (ErrSet || sz == 0) return nullptr;
-  if (AllocQuiet()) {
+  if (sz == 0) return nullptr;
+  if (AllocQuiet()) { // no pending error either
     void* quick = pgm_alloc_id == LPM ? LpmCarveQuick(sz)
                   : reuse_mem_ena     ? ReuseQuick(sz, pgm_alloc_id)
                                       : nullptr;

@@ -156,6 +156,12 @@ TEST_F(FastPath, EachSwitchSendsAQuietCallTheLongWay) {
   const U4 keep = lpm_block_x;
   void* parked = AllocU1(100);
   FreeSP(&parked);
+  // A pending error: nothing is handed out, and the pool stays as it was.
+  SeMErrMult("test", nullptr);
+  EXPECT_EQ(AllocU1(100), nullptr);
+  EXPECT_EQ(AllocLPM(10), nullptr);
+  EXPECT_EQ(lpm_block_x, keep);
+  TakeErr();
   // The failure hook: the heap request fails although a block is waiting.
   MemFailAfter(1);
   EXPECT_EQ(AllocU1(100), nullptr);
