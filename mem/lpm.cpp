@@ -84,6 +84,25 @@ memdsc* LpmCarve(U4 sz) {
   return d;
 }
 
+// The top block is the last carve, so its mark is the table's latest, in the slot of the
+// block's first 32 bytes; the slots are probed downwards from the fill offset, one per 32
+// bytes of the block. A mark found on the way above it is older, from a block released
+// since: an offset handed out before, which lpm_block_x_hi covers already, and with it the
+// top block below.
+U4 LpmTopCarve() {
+  const U4 top = lpm_blocks - 1;
+  const U4 from = lpm_booked_x;
+  for (I8 probe = I8{lpm_block_x} - (kMemDscSize + 4); probe >= I8{from}; probe -= 32) {
+    const LpmMark m = LpmMarkAt(static_cast<U4>(probe));
+    if (m.below == top && (m.x >> 5) == (probe >> 5)) return m.x;
+  }
+  U4 x = from; // the mark is lost: the walk finds the block
+  for (U8 next = from; next < lpm_block_x;
+       next += kMemDscSize + LpmDescriptorAt(next, "SettleMemBooks")->sz)
+    x = static_cast<U4>(next);
+  return x;
+}
+
 void LpmBookFree(const memdsc* d) {
   if (lpm_cnt == 0) MemBooksInconsistent("UpdateMemDataFree:lpm_cnt=0");
   --lpm_cnt;

@@ -22,8 +22,8 @@ extern U4 lpm_block_x_hi;                         // highest descriptor offset h
 extern U4 lpm_cnt;                                // live LPM blocks
 extern U4 lpm_cnt_hi;
 extern U8 lpm_mem; // and their bytes
-// lpm_block_sz and lpm_max_sz are start-up settings (base/settings.h). lpm_cnt, lpm_cnt_hi
-// and lpm_mem are exact after SettleMemBooks (below).
+// lpm_block_sz and lpm_max_sz are start-up settings (base/settings.h). lpm_cnt, lpm_cnt_hi,
+// lpm_mem and lpm_block_x_hi are exact after SettleMemBooks (below).
 
 void InternalMemInit();
 // Walks the LPM block and ends the program at the first damaged descriptor.
@@ -81,9 +81,7 @@ TAP_HOT void LpmAdvance(U8 fill, U4 sz) {
   fill += (U8{1} << 32) + kMemDscSize + sz;
   std::memcpy(&lpm_fill, &fill, 8);
 }
-TAP_HOT void LpmRaiseHighs(U4 x, U4 sz) {
-  if (x > lpm_block_x_hi) [[unlikely]]
-    lpm_block_x_hi = x;
+TAP_HOT void LpmRaiseMaxSz(U4 sz) {
   if (sz > lpm_max_sz) [[unlikely]]
     lpm_max_sz = sz;
 }
@@ -91,15 +89,19 @@ TAP_HOT void LpmRaiseHighs(U4 x, U4 sz) {
 // past the block at x, the fill offset.
 TAP_HOT void LpmBookCarve(U4 x, U4 sz) {
   LpmAdvance(LpmFillWord(), sz);
-  LpmRaiseHighs(x, sz);
+  if (x > lpm_block_x_hi) lpm_block_x_hi = x;
+  LpmRaiseMaxSz(sz);
 }
 // The allocator's quick carve leaves the counts and bytes (program-wide and LPM, with their
-// peak values) behind: they stand at the fill offset lpm_booked_x with lpm_booked_blocks
-// blocks, and the blocks carved since are all live. Whatever reads those counters or lowers
-// any of them settles first, so the peaks come out as if every carve had been booked.
+// peak values) and lpm_block_x_hi behind: they stand at the fill offset lpm_booked_x with
+// lpm_booked_blocks blocks, and the blocks carved since are all live. Whatever reads those
+// counters or lowers any of them settles first, so the peaks come out as if every carve had
+// been booked.
 extern U4 lpm_booked_x;
 extern U4 lpm_booked_blocks;
 void SettleLpmCarves();
+// The offset of the highest block, one carved at or above lpm_booked_x and not yet booked.
+U4 LpmTopCarve();
 TAP_HOT bool LpmCarvesUnbooked() {
   return lpm_blocks != lpm_booked_blocks;
 }
@@ -136,7 +138,7 @@ TAP_HOT void* LpmCarveQuick(U4 sz) {
   SetDscHead(d, sz4, LPM);
   SetDscTailLive(d, x);
   LpmAdvance(fill, sz4);
-  LpmRaiseHighs(x, sz4); // the counters are settled later (SettleMemBooks)
+  LpmRaiseMaxSz(sz4); // the counters and lpm_block_x_hi are settled later (SettleMemBooks)
   return at + kMemDscSize;
 }
 

@@ -261,6 +261,8 @@ void SettleLpmCarves() {
   if (!alloc_busy) busy.emplace();
   const U4 n = lpm_blocks - lpm_booked_blocks;
   const U8 bytes = U8{lpm_block_x - lpm_booked_x} - U8{n} * kMemDscSize;
+  const U4 top = LpmTopCarve();
+  if (top > lpm_block_x_hi) lpm_block_x_hi = top;
   LpmBooksInStep();
   if ((pgm_alloc_mem_cnt += n) > pgm_alloc_mem_cnt_hi) pgm_alloc_mem_cnt_hi = pgm_alloc_mem_cnt;
   if ((pgm_alloc_mem += bytes) > pgm_alloc_mem_hi) pgm_alloc_mem_hi = pgm_alloc_mem;

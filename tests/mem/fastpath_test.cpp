@@ -149,6 +149,54 @@ TEST_F(FastPath, CarvesBookedLateStillMakeThePeaks) {
   ResetLPM(keep);
 }
 
+TEST_F(FastPath, HighestOffsetSettlesFromTheLastCarve) {
+  const U4 keep = lpm_block_x;
+  const auto offset = [](void* p) { return PtMDP(p, true)->lpmx; };
+  const auto settled_hi = [] {
+    SettleMemBooks();
+    return lpm_block_x_hi;
+  };
+  // Lowered by hand, so that what the carves below reach shows.
+  settled_hi();
+  lpm_block_x_hi = 0;
+  AllocLPM(7);
+  void* last = AllocLPM(90);
+  EXPECT_EQ(settled_hi(), offset(last));
+  // A reset keeps the high mark. A block taken later at the same place in the line of
+  // blocks, but lower, finds the earlier one's mark in its body: still the high mark.
+  ResetLPM(keep);
+  AllocLPM(60);
+  const U4 old_hi = offset(AllocLPM(100));
+  ResetLPM(keep);
+  EXPECT_EQ(lpm_block_x_hi, old_hi);
+  AllocLPM(4);
+  AllocLPM(156);
+  EXPECT_EQ(settled_hi(), old_hi);
+  // Older marks in the top block's body: of a block at another place in the line of blocks,
+  // and of one at the same place but 32 KB lower, in the same slot of the table.
+  ResetLPM(keep);
+  AllocLPM(4);
+  AllocLPM(4);
+  ResetLPM(keep);
+  lpm_block_x_hi = 0;
+  EXPECT_EQ(settled_hi(), offset(AllocLPM(200)));
+  ResetLPM(keep);
+  AllocLPM(60);
+  AllocLPM(4);
+  ResetLPM(keep);
+  lpm_block_x_hi = 0;
+  AllocLPM(32764);
+  EXPECT_EQ(settled_hi(), offset(AllocLPM(100)));
+  // A lost mark: the walk finds the top block.
+  lpm_block_x_hi = 0;
+  AllocLPM(3);
+  void* top = AllocLPM(50);
+  LpmMarkAt(offset(top)) = LpmMark{0, 0};
+  EXPECT_EQ(settled_hi(), offset(top));
+  ResetLPM(keep);
+  InternalMemCheck("test");
+}
+
 TEST_F(FastPath, EachSwitchSendsAQuietCallTheLongWay) {
   // A parked block waits on its ring and the pool has room: each call below could go a short
   // way, and each switch must keep it from doing so.
