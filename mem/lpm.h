@@ -85,8 +85,8 @@ TAP_HOT void LpmRaiseMaxSz(U4 sz) {
   if (sz > lpm_max_sz) [[unlikely]]
     lpm_max_sz = sz;
 }
-// The LPM part of the books that every new block keeps at once: it moves the fill offset
-// past the block at x, the fill offset.
+// The LPM part of the books that every new block keeps at once, for the block just carved
+// at x, the fill offset: the fill moves past it.
 TAP_HOT void LpmBookCarve(U4 x, U4 sz) {
   LpmAdvance(LpmFillWord(), sz);
   if (x > lpm_block_x_hi) lpm_block_x_hi = x;
