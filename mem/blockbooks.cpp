@@ -45,7 +45,7 @@ void UpdateMemDataAlloc(void* pt, U4 oldsz) {
   } else if (d->alloc_id == LPM && d->lpmx != kNoLpmx) {
     if (oldsz == 0) {
       Raise(lpm_cnt_hi, ++lpm_cnt);
-      LpmBookCarve(d->lpmx, d->sz);
+      LpmBookCarve(d->sz);
     }
     lpm_mem = static_cast<U8>(static_cast<I8>(lpm_mem) + diff);
     Raise(lpm_max_sz, d->sz);

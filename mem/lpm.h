@@ -81,16 +81,14 @@ TAP_HOT void LpmAdvance(U8 fill, U4 sz) {
   fill += (U8{1} << 32) + kMemDscSize + sz;
   std::memcpy(&lpm_fill, &fill, 8);
 }
-TAP_HOT void LpmRaiseMaxSz(U4 sz) {
-  if (sz > lpm_max_sz) [[unlikely]]
-    lpm_max_sz = sz;
-}
-// The LPM part of the books that every new block keeps at once, for the block just carved
-// at x, the fill offset: the fill moves past it.
-TAP_HOT void LpmBookCarve(U4 x, U4 sz) {
-  LpmAdvance(LpmFillWord(), sz);
+// The LPM part of the books that every new block keeps at once, for the block of stored
+// size sz just carved at the fill offset: the fill moves past it. (lpm_max_sz is raised by
+// every LPM booking, new block or not.)
+TAP_HOT void LpmBookCarve(U4 sz) {
+  const U8 fill = LpmFillWord();
+  const U4 x = static_cast<U4>(fill);
+  LpmAdvance(fill, sz);
   if (x > lpm_block_x_hi) lpm_block_x_hi = x;
-  LpmRaiseMaxSz(sz);
 }
 // The allocator's quick carve leaves the counts and bytes (program-wide and LPM, with their
 // peak values) and lpm_block_x_hi behind: they stand at the fill offset lpm_booked_x with
@@ -138,7 +136,9 @@ TAP_HOT void* LpmCarveQuick(U4 sz) {
   SetDscHead(d, sz4, LPM);
   SetDscTailLive(d, x);
   LpmAdvance(fill, sz4);
-  LpmRaiseMaxSz(sz4); // the counters and lpm_block_x_hi are settled later (SettleMemBooks)
+  if (sz4 > lpm_max_sz) [[unlikely]]
+    lpm_max_sz = sz4;
+  // The counters and lpm_block_x_hi are settled later (SettleMemBooks).
   return at + kMemDscSize;
 }
 

@@ -193,6 +193,14 @@ TEST_F(FastPath, HighestOffsetSettlesFromTheLastCarve) {
   void* top = AllocLPM(50);
   LpmMarkAt(offset(top)) = LpmMark{0, 0};
   EXPECT_EQ(settled_hi(), offset(top));
+  // The largest size goes up at once, the short way and the long way (the clock read).
+  const U4 larger = lpm_max_sz + 40;
+  ASSERT_NE(AllocLPM(larger), nullptr);
+  EXPECT_EQ(lpm_max_sz, LpmStoredSize(larger));
+  zorvs_pc = true;
+  ASSERT_NE(AllocLPM(larger + 40), nullptr);
+  zorvs_pc = false;
+  EXPECT_EQ(lpm_max_sz, LpmStoredSize(larger + 40));
   ResetLPM(keep);
   lpm_block_x_hi = std::max(lpm_block_x_hi, saved_hi);
   InternalMemCheck("test");
